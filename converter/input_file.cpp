@@ -1,0 +1,29 @@
+#include "converter/input_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace converter {
+
+int open_input(const char* path) { return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+
+InputKind inspect_input(int fd, std::int64_t& size) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return InputKind::unknown;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return InputKind::folder;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return InputKind::other;
+    }
+    size = info.st_size;
+    return InputKind::regular;
+}
+
+bool ended_at(std::FILE* stream, std::int64_t size) {
+    return std::feof(stream) != 0 && std::ftell(stream) == size;
+}
+
+}  // namespace converter

@@ -1,0 +1,153 @@
+// mornak: converts one file into a .bk file beside it.
+//
+// Exit status: 0 after a conversion, 1 when the conversion failed (nothing was
+// written and any existing .bk file is untouched) or standard output could
+// not be written, 2 after the usage banner.
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "converter/input_file.hpp"
+#include "converter/output_file.hpp"
+#include "converter/output_name.hpp"
+#include "lzw/encoder.hpp"
+
+namespace {
+
+constexpr int EXIT_CONVERTED = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+// The .bk header stores the input length as a signed 32-bit number.
+constexpr std::int64_t MAX_INPUT_BYTES = std::numeric_limits<std::int32_t>::max();
+constexpr std::size_t HEADER_BYTES = 8;
+
+// What a run holds that has to be given back however it ends.
+struct Run {
+    std::FILE* input = nullptr;
+    std::uint8_t* stream = nullptr;
+};
+
+[[gnu::format(printf, 1, 2)]] int fail(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    return EXIT_FAILED;
+}
+
+// "book", then the input length as signed 32-bit little-endian.
+std::array<std::uint8_t, HEADER_BYTES> make_header(std::int32_t input_size) {
+    const auto size = static_cast<std::uint32_t>(input_size);
+    return {'b', 'o', 'o', 'k', static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
+            static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
+}
+
+int open_and_measure(Run& run, const char* path, std::int64_t& size) {
+    const int fd = converter::open_input(path);
+    if (fd < 0) {
+        return fail("Can't open file %s\n", path);
+    }
+    run.input = ::fdopen(fd, "rb");
+    if (run.input == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        return fail("Can't read file %s: %s\n", path, std::strerror(error));
+    }
+    switch (converter::inspect_input(fd, size)) {
+        case converter::InputKind::regular:
+            break;
+        case converter::InputKind::folder:
+            return fail("Can't read file %s: %s\n", path, std::strerror(EISDIR));
+        case converter::InputKind::other:
+            return fail("Can't read file %s: not a regular file\n", path);
+        case converter::InputKind::unknown:
+            return fail("Can't read file %s: %s\n", path, std::strerror(errno));
+    }
+    if (size > MAX_INPUT_BYTES) {
+        return fail("Can't convert file %s: %lld bytes is more than the %lld a .bk file can hold\n", path,
+                    static_cast<long long>(size), static_cast<long long>(MAX_INPUT_BYTES));
+    }
+    return EXIT_CONVERTED;
+}
+
+int convert(Run& run, const char* path) {
+    std::int64_t size = 0;
+    if (const int status = open_and_measure(run, path, size); status != EXIT_CONVERTED) {
+        return status;
+    }
+
+    const std::size_t capacity = lzw::stream_capacity(static_cast<std::uint64_t>(size));
+    run.stream = static_cast<std::uint8_t*>(std::malloc(capacity));
+    if (run.stream == nullptr) {
+        return fail("Can't convert file %s: not enough memory for %zu bytes\n", path, capacity);
+    }
+    lzw::start_engine(run.stream, capacity);
+    lzw::compress_file(run.input);
+    if (std::ferror(run.input)) {
+        return fail("Can't read file %s: %s\n", path, std::strerror(lzw::read_error));
+    }
+    if (!converter::ended_at(run.input, size) || lzw::writer_overflowed()) {
+        return fail("Can't read file %s: it changed while being read\n", path);
+    }
+    std::fclose(run.input);
+    run.input = nullptr;
+
+    const auto stream_bytes = static_cast<std::size_t>(lzw::write_position - run.stream);
+    const auto header = make_header(static_cast<std::int32_t>(size));
+    const std::string target = converter::derive_output_name(path);
+    if (const int error = converter::write_output_file(target, header, {run.stream, stream_bytes})) {
+        return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
+    }
+    std::free(run.stream);
+    run.stream = nullptr;
+
+    const auto out_bytes = static_cast<long long>(stream_bytes + HEADER_BYTES);
+    std::printf("In : %lld bytes\n", static_cast<long long>(size));
+    std::printf("Out: %lld bytes\n", out_bytes);
+    if (size == 0) {
+        std::printf("Out/In: n/a (empty input)\n");
+    } else {
+        std::printf("Out/In: %.3f\n", static_cast<double>(out_bytes) / static_cast<double>(size));
+    }
+    return EXIT_CONVERTED;
+}
+
+// A report nobody could read is no success.
+int finish(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "mornak: can't write to standard output: %s\n", std::strerror(errno));
+        return status == EXIT_CONVERTED ? EXIT_FAILED : status;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Past a file size limit, let write() fail with EFBIG so the temporary
+    // file is cleaned up, instead of the process being killed.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    if (argc != 2) {
+        std::printf("Ostrivel ver. 1.2 by Vuldrim\nUsage: mornak <filename>\n");
+        return finish(EXIT_USAGE);
+    }
+    Run run;
+    const int status = convert(run, argv[1]);
+    if (run.input != nullptr) {
+        std::fclose(run.input);
+    }
+    std::free(run.stream);
+    return finish(status);
+}

@@ -1,0 +1,20 @@
+// Writing the .bk file without ever leaving a partial one in its place.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace converter {
+
+// Writes `header` then `body` to `target`. The bytes go to a temporary file in
+// the target's folder, which is renamed over `target` only once it is
+// complete and closed, so `target` is either replaced whole or left as it
+// was. The new file gets the mode a plain creation gives (0666 less the
+// umask); a symbolic link at `target` is replaced, not written through.
+// Returns 0, or the errno of the step that failed, after removing the
+// temporary file.
+int write_output_file(const std::string& target, std::span<const std::uint8_t> header,
+                      std::span<const std::uint8_t> body);
+
+}  // namespace converter
