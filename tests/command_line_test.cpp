@@ -1,0 +1,237 @@
+// The real mornak binary, driven as a user would: arguments in, console text,
+// exit status and the files left in its folder out.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "decoder.hpp"
+#include "support.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string BANNER = "Ostrivel ver. 1.2 by Vuldrim\nUsage: mornak <filename>\n";
+const std::string ABC_REPORT = "Compressing\n\nIn : 3 bytes\nOut: 17 bytes\nOut/In: 5.667\n";
+const Bytes ABC_BK = {0x62, 0x6F, 0x6F, 0x6B, 0x03, 0x00, 0x00, 0x00, 0x0C,
+                      0x21, 0x88, 0x31, 0x90, 0x10, 0x00, 0x00, 0x00};
+const Bytes EMPTY_BK = {0x62, 0x6F, 0x6F, 0x6B, 0, 0, 0, 0, 0x20, 0x20, 0x00, 0x00, 0x00};
+
+enum class Kind { file, folder, fifo, sparse };
+
+struct Entry {
+    std::string path;
+    std::string content;  // a file's bytes
+    Kind kind = Kind::file;
+    off_t size = 0;       // a sparse file's length
+};
+
+struct Options {
+    bool stdout_full = false;  // standard output is /dev/full
+    rlim_t file_limit = 0;     // RLIMIT_FSIZE in bytes when not 0
+};
+
+struct Outcome {
+    int status;  // exit code, or 128 + signal
+    std::string out;
+};
+
+struct Folder {
+    fs::path path;
+    Folder() {
+        std::string name = (fs::temp_directory_path() / "mornak-test-XXXXXX").string();
+        path = ::mkdtemp(name.data());
+    }
+    ~Folder() { fs::remove_all(path); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    void make(const Entry& e) const {
+        const fs::path at = path / e.path;
+        fs::create_directories(at.parent_path());
+        if (e.kind == Kind::folder) {
+            fs::create_directory(at);
+        } else if (e.kind == Kind::fifo) {
+            ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0);
+        } else {
+            std::ofstream(at, std::ios::binary) << e.content;
+            if (e.kind == Kind::sparse) {
+                fs::resize_file(at, static_cast<std::uintmax_t>(e.size));
+            }
+        }
+    }
+    // Every entry below the folder, sorted; folders end in '/'.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> names;
+        for (const auto& item : fs::recursive_directory_iterator(path)) {
+            names.push_back(fs::relative(item.path(), path).string() + (item.is_directory() ? "/" : ""));
+        }
+        std::ranges::sort(names);
+        return names;
+    }
+    Bytes read(const std::string& name) const {
+        std::ifstream in(path / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+};
+
+Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args, const Options& options = {}) {
+    int pipe_ends[2];
+    if (::pipe(pipe_ends) != 0) {
+        return {-1, "pipe failed"};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe_ends[0]);
+        const int out = options.stdout_full ? ::open("/dev/full", O_WRONLY) : pipe_ends[1];
+        ::dup2(out, STDOUT_FILENO);
+        if (::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::umask(022);
+        ::alarm(60);  // a hang fails the case instead of the whole run
+        if (options.file_limit != 0) {
+            const rlimit limit{options.file_limit, options.file_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN);
+        }
+        std::vector<char*> argv{const_cast<char*>(MORNAK_BINARY)};
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(MORNAK_BINARY, argv.data());
+        ::_exit(127);
+    }
+    ::close(pipe_ends[1]);
+    Outcome outcome{-1, {}};
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(pipe_ends[0], chunk, sizeof chunk)) > 0;) {
+        outcome.out.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(pipe_ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return outcome;
+}
+
+struct CommandLineCase {
+    std::string name;
+    std::vector<Entry> setup;
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+    std::vector<std::string> left;
+    std::string bk = {};     // a .bk file the run wrote, checked against `bk_bytes`
+    Bytes bk_bytes = ABC_BK;
+    Options options = {};
+};
+
+std::vector<CommandLineCase> cases() {
+    const std::string too_large =
+        "Can't convert file big.txt: 2147483648 bytes is more than the 2147483647 a .bk file can hold\n";
+    const Bytes random = random_bytes(40000, 9);
+    const std::string noise(random.begin(), random.end());
+    std::vector<CommandLineCase> rows = {
+        {"no_argument", {}, {}, BANNER, 2, {}},
+        {"two_arguments", {{"a.txt", "abc"}}, {"a.txt", "b.txt"}, BANNER, 2, {"a.txt"}},
+        {"missing_file_creates_nothing", {}, {"nope.txt"}, "Can't open file nope.txt\n", 1, {}},
+        {"abc", {{"abc.txt", "abc"}}, {"abc.txt"}, ABC_REPORT, 0, {"abc.bk", "abc.txt"}, "abc.bk"},
+        {"empty_input",
+         {{"e.txt", ""}},
+         {"e.txt"},
+         "Compressing\n\nIn : 0 bytes\nOut: 13 bytes\nOut/In: n/a (empty input)\n",
+         0,
+         {"e.bk", "e.txt"},
+         "e.bk",
+         EMPTY_BK},
+        {"existing_target_is_replaced", {{"s.txt", "abc"}, {"s.bk", "old"}}, {"s.txt"}, ABC_REPORT, 0,
+         {"s.bk", "s.txt"}, "s.bk"},
+        {"input_named_bk_becomes_its_compressed_form", {{"x.bk", "abc"}}, {"x.bk"}, ABC_REPORT, 0, {"x.bk"}, "x.bk"},
+        {"folder_as_input", {{"d.txt", "", Kind::folder}}, {"d.txt"}, "Can't read file d.txt: Is a directory\n", 1,
+         {"d.txt/"}},
+        {"fifo_is_refused_without_blocking", {{"f.txt", "", Kind::fifo}}, {"f.txt"},
+         "Can't read file f.txt: not a regular file\n", 1, {"f.txt"}},
+        {"folder_occupying_the_target_name", {{"y.txt", "abc"}, {"y.bk", "", Kind::folder}}, {"y.txt"},
+         "Compressing\n\nCan't write file y.bk: Is a directory\n", 1, {"y.bk/", "y.txt"}},
+        {"sparse_input_over_2_gib_is_refused_unread", {{"big.txt", "", Kind::sparse, off_t{1} << 31}}, {"big.txt"},
+         too_large, 1, {"big.txt"}},
+        {"unwritable_standard_output_fails_after_writing", {{"o.txt", "abc"}}, {"o.txt"}, "", 1, {"o.bk", "o.txt"},
+         "o.bk", ABC_BK, {.stdout_full = true}},
+        {"failed_write_keeps_the_old_target_and_leaves_no_temporary",
+         {{"r.txt", noise}, {"r.bk", "old"}},
+         {"r.txt"},
+         "Compressing\n...\nCan't write file r.bk: File too large\n",
+         1,
+         {"r.bk", "r.txt"},
+         "r.bk",
+         bytes_of("old"),
+         {.file_limit = 4096}},
+    };
+    // Only the extension of the last path component is replaced.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"story.txt", "story.bk"},   {"story", "story.bk"},         {"story.", "story.bk"},
+        {"a.b.c", "a.b.bk"},         {".profile", ".profile.bk"},   {"old.dir/readme", "old.dir/readme.bk"},
+        {"dir/.profile", "dir/.profile.bk"}, {"dir.d/x.y/z.txt", "dir.d/x.y/z.bk"},
+    };
+    for (const auto& [input, output] : names) {
+        std::vector<std::string> left = {input, output};
+        for (fs::path p = fs::path(input).parent_path(); !p.empty(); p = p.parent_path()) {
+            left.push_back(p.string() + "/");
+        }
+        std::ranges::sort(left);
+        rows.push_back({"name_" + input, {{input, "abc"}}, {input}, ABC_REPORT, 0, left, output});
+    }
+    return rows;
+}
+
+TEST(CommandLine, ArgumentsConsoleExitStatusAndFilesLeft) {
+    for (const auto& row : cases()) {
+        SCOPED_TRACE(row.name);
+        Folder folder;
+        for (const auto& entry : row.setup) {
+            folder.make(entry);
+        }
+        const Outcome outcome = run_mornak(folder.path, row.args, row.options);
+        EXPECT_EQ(outcome.out, row.out);
+        EXPECT_EQ(outcome.status, row.status);
+        EXPECT_EQ(folder.listing(), row.left);
+        if (!row.bk.empty()) {
+            EXPECT_EQ(folder.read(row.bk), row.bk_bytes);
+            if (row.status == 0) {
+                const auto perms = fs::status(folder.path / row.bk).permissions();
+                EXPECT_EQ(perms, fs::perms(0644)) << "a plain creation under umask 022";
+            }
+        }
+    }
+}
+
+TEST(CommandLine, StreamLargerThanFourMillionBytesConvertsWhole) {
+    Folder folder;
+    const Bytes input = random_bytes(3500000, 10);
+    folder.make({"noise.bin", std::string(input.begin(), input.end())});
+    const Outcome outcome = run_mornak(folder.path, {"noise.bin"});
+    ASSERT_EQ(outcome.status, 0) << outcome.out;
+
+    const Bytes bk = folder.read("noise.bk");
+    ASSERT_GT(bk.size(), 4000000u + 8);
+    EXPECT_EQ(Bytes(bk.begin(), bk.begin() + 8), pack({{0x626F6F6B, 32}, {0xE0673500, 32}}))  // 3500000, little-endian
+        << "magic and length";
+    const Decoded decoded = decode_stream(std::span(bk).subspan(8));
+    ASSERT_EQ(decoded.error, "");
+    EXPECT_TRUE(decoded.bytes == input);
+    EXPECT_NE(outcome.out.find("Out: " + std::to_string(bk.size()) + " bytes\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include "support.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <random>
+#include <stdexcept>
+
+#include "lzw/encoder.hpp"
+
+namespace {
+
+struct TempFile {
+    std::FILE* file = std::tmpfile();
+    TempFile() {
+        if (file == nullptr) {
+            throw std::runtime_error("tmpfile failed");
+        }
+    }
+    ~TempFile() { std::fclose(file); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+};
+
+}  // namespace
+
+Bytes bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
+
+Encoded encode(std::span<const std::uint8_t> input) {
+    TempFile in;
+    TempFile console;
+    std::fwrite(input.data(), 1, input.size(), in.file);
+    std::rewind(in.file);
+
+    Bytes stream(lzw::stream_capacity(input.size()));
+    lzw::start_engine(stream.data(), stream.size());
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(::fileno(console.file), STDOUT_FILENO);
+    lzw::compress_file(in.file);
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+
+    stream.resize(static_cast<std::size_t>(lzw::write_position - stream.data()));
+    std::string text(static_cast<std::size_t>(std::ftell(console.file)), '\0');
+    std::rewind(console.file);
+    text.resize(std::fread(text.data(), 1, text.size(), console.file));
+    return {stream, text};
+}
+
+Bytes pack(const std::vector<std::pair<std::uint32_t, int>>& codes) {
+    Bytes out;
+    int bits = 0;
+    for (const auto& [code, width] : codes) {
+        for (int i = width - 1; i >= 0; --i, ++bits) {
+            if (bits % 8 == 0) {
+                out.push_back(0);
+            }
+            out.back() = static_cast<std::uint8_t>(out.back() | ((code >> i) & 1u) << (7 - bits % 8));
+        }
+    }
+    if (bits % 8 != 0) {
+        out.pop_back();
+    }
+    return out;
+}
+
+Bytes distinct_pairs() {
+    // Greedy: always append the largest byte that makes a pair not used yet.
+    std::vector<bool> used(256 * 256);
+    Bytes out{0};
+    for (;;) {
+        int next = 255;
+        while (next >= 0 && used[out.back() * 256u + static_cast<unsigned>(next)]) {
+            --next;
+        }
+        if (next < 0) {
+            return out;
+        }
+        used[out.back() * 256u + static_cast<unsigned>(next)] = true;
+        out.push_back(static_cast<std::uint8_t>(next));
+    }
+}
+
+Bytes random_bytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 generator(seed);
+    Bytes out(size);
+    for (auto& b : out) {
+        b = static_cast<std::uint8_t>(generator() >> 24);
+    }
+    return out;
+}
+
+Bytes text_like(std::size_t size, std::uint32_t seed) {
+    static constexpr std::array<std::string_view, 24> syllables = {
+        "the", "an", "re", "ing", "ver", "com", "pro", "al", "tion", "er", "in", "ly",
+        "sto", "mar", "el", "un", "der", "ri", "ca", "ment", "o", "st", "ble", "for"};
+    static constexpr std::array<std::string_view, 8> joints = {" ", " ", " ", " ", ", ", ". ", ".\n", "; "};
+    std::mt19937 generator(seed);
+    std::vector<std::string> vocabulary(2000);
+    for (auto& word : vocabulary) {
+        for (auto parts = 1 + generator() % 3; parts-- > 0;) {
+            word += syllables[generator() % syllables.size()];
+        }
+    }
+    std::string out;
+    while (out.size() < size) {
+        // Skewed towards the first words, as word frequencies are.
+        out += vocabulary[generator() % (1 + generator() % vocabulary.size())];
+        out += joints[generator() % joints.size()];
+    }
+    out.resize(size);
+    return bytes_of(out);
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}

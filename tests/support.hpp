@@ -1,0 +1,35 @@
+// Inputs and helpers shared by the tests.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytes_of(std::string_view text);
+
+// Runs the engine in this process, as the driver does, on `input`.
+struct Encoded {
+    Bytes stream;
+    std::string console;  // what the encoder printed
+};
+Encoded encode(std::span<const std::uint8_t> input);
+
+// Packs (code, width) pairs most significant bit first, dropping a last
+// partial byte: an independent statement of the stream layout.
+Bytes pack(const std::vector<std::pair<std::uint32_t, int>>& codes);
+
+// 65537 bytes in which no two adjacent bytes repeat an earlier adjacent pair,
+// so every prefix encodes as one literal code per byte and its length alone
+// decides how many dictionary entries are made.
+Bytes distinct_pairs();
+
+Bytes random_bytes(std::size_t size, std::uint32_t seed);
+
+// Word-level English-like text with punctuation and line breaks.
+Bytes text_like(std::size_t size, std::uint32_t seed);
+
+Bytes operator+(Bytes a, const Bytes& b);
