@@ -13,7 +13,7 @@ constexpr std::uint64_t CLOSING_BITS_AT_17 = 4 * 17;            // END_CODE and 
 std::uint32_t peek_bits(std::span<const std::uint8_t> stream, std::uint64_t bit, int width) {
     std::uint32_t value = 0;
     for (int i = 0; i < width; ++i, ++bit) {
-        value = value << 1 | ((stream[bit / 8] >> (7 - bit % 8)) & 1u);
+        value = value << 1 | ((std::uint32_t{stream[bit / 8]} >> (7 - bit % 8)) & 1u);
     }
     return value;
 }

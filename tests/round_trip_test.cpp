@@ -32,6 +32,9 @@ std::vector<RoundTrip> matrix() {
         {"long_run_of_one_byte", Bytes(1 << 20, 'x'), 0, 0, 0},
         {"text", text_like(400000, 1), 0, 0, 0},
         {"random_clears_after_each_fill", random_bytes(700000, 2), 0, 0, 4},
+        // Counters restart with the fresh dictionary: the text after the noise
+        // fills it again and keeps it.
+        {"random_then_text", random_bytes(150000, 7) + text_like(1000000, 8), 0, 0, 1},
         {"text_then_random_then_text", text_like(300000, 3) + random_bytes(200000, 4) + text_like(300000, 5), 0, 0, 2},
         {"all_pairs_then_repeat", pairs + pairs + text_like(50000, 6), 0, 0, 1},
         // Ends one byte after the CLEAR_CODE that follows the entry 65535: its

@@ -30,7 +30,9 @@ Bytes bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
 Encoded encode(std::span<const std::uint8_t> input) {
     TempFile in;
     TempFile console;
-    std::fwrite(input.data(), 1, input.size(), in.file);
+    if (!input.empty()) {
+        std::fwrite(input.data(), 1, input.size(), in.file);
+    }
     std::rewind(in.file);
 
     Bytes stream(lzw::stream_capacity(input.size()));
