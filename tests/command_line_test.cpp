@@ -15,6 +15,7 @@
 #include <string>
 
 #include "decoder.hpp"
+#include "lzw/code_stream.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -39,6 +40,7 @@ struct Entry {
 struct Options {
     bool stdout_full = false;  // standard output is /dev/full
     rlim_t file_limit = 0;     // RLIMIT_FSIZE in bytes when not 0
+    rlim_t memory_limit = 0;   // RLIMIT_AS in bytes when not 0
 };
 
 struct Outcome {
@@ -105,6 +107,10 @@ Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args,
             ::setrlimit(RLIMIT_FSIZE, &limit);
             ::signal(SIGXFSZ, SIG_IGN);
         }
+        if (options.memory_limit != 0) {
+            const rlimit limit{options.memory_limit, options.memory_limit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
         std::vector<char*> argv{const_cast<char*>(MORNAK_BINARY)};
         for (const auto& a : args) {
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -165,6 +171,11 @@ std::vector<CommandLineCase> cases() {
          "Can't read file f.txt: not a regular file\n", 1, {"f.txt"}},
         {"folder_occupying_the_target_name", {{"y.txt", "abc"}, {"y.bk", "", Kind::folder}}, {"y.txt"},
          "Compressing\n\nCan't write file y.bk: Is a directory\n", 1, {"y.bk/", "y.txt"}},
+        // Files the system reports as empty, yet reading them gives bytes, or an error.
+        {"input_that_outgrows_its_measured_size", {}, {"/proc/self/status"},
+         "Compressing\n\nCan't read file /proc/self/status: it changed while being read\n", 1, {}},
+        {"read_error_is_not_taken_for_the_end", {}, {"/proc/self/mem"},
+         "Compressing\n\nCan't read file /proc/self/mem: Input/output error\n", 1, {}},
         {"sparse_input_over_2_gib_is_refused_unread", {{"big.txt", "", Kind::sparse, off_t{1} << 31}}, {"big.txt"},
          too_large, 1, {"big.txt"}},
         {"unwritable_standard_output_fails_after_writing", {{"o.txt", "abc"}}, {"o.txt"}, "", 1, {"o.bk", "o.txt"},
@@ -179,11 +190,25 @@ std::vector<CommandLineCase> cases() {
          bytes_of("old"),
          {.file_limit = 4096}},
     };
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow memory needs more address space
+    const off_t hundred_mib = off_t{100} << 20;
+    rows.push_back({"output_memory_refused_by_the_system",
+                    {{"big.txt", "", Kind::sparse, hundred_mib}},
+                    {"big.txt"},
+                    "Can't convert file big.txt: not enough memory for " +
+                        std::to_string(lzw::stream_capacity(hundred_mib)) + " bytes\n",
+                    1,
+                    {"big.txt"},
+                    {},
+                    {},
+                    {.memory_limit = rlim_t{64} << 20}});
+#endif
     // Only the extension of the last path component is replaced.
     const std::vector<std::pair<std::string, std::string>> names = {
         {"story.txt", "story.bk"},   {"story", "story.bk"},         {"story.", "story.bk"},
         {"a.b.c", "a.b.bk"},         {".profile", ".profile.bk"},   {"old.dir/readme", "old.dir/readme.bk"},
         {"dir/.profile", "dir/.profile.bk"}, {"dir.d/x.y/z.txt", "dir.d/x.y/z.bk"},
+        {std::string(200, 'd') + "/" + std::string(150, 'f') + ".txt", std::string(200, 'd') + "/" + std::string(150, 'f') + ".bk"},
     };
     for (const auto& [input, output] : names) {
         std::vector<std::string> left = {input, output};
@@ -191,7 +216,7 @@ std::vector<CommandLineCase> cases() {
             left.push_back(p.string() + "/");
         }
         std::ranges::sort(left);
-        rows.push_back({"name_" + input, {{input, "abc"}}, {input}, ABC_REPORT, 0, left, output});
+        rows.push_back({"name_" + input.substr(0, 40), {{input, "abc"}}, {input}, ABC_REPORT, 0, left, output});
     }
     return rows;
 }

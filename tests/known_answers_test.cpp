@@ -81,4 +81,15 @@ TEST(KnownAnswers, WriterPacksMostSignificantBitFirst) {
     }
 }
 
+TEST(KnownAnswers, WriterNeverStoresPastItsArea) {
+    Bytes area(10);
+    lzw::start_writer(area.data(), area.size());
+    lzw::code_width = 16;
+    for (int i = 0; i < 100; ++i) {
+        lzw::write_code(0xFFFF);
+    }
+    EXPECT_TRUE(lzw::writer_overflowed());
+    EXPECT_LE(lzw::write_position, area.data() + area.size());
+}
+
 }  // namespace
