@@ -44,16 +44,16 @@ std::size_t read_block(std::FILE* input) {
     return got;
 }
 
-void show_progress() {
+void count_input_byte() {
     if (++bytes_in % PROGRESS_STEP == 0) {
         std::fputc('.', stdout);
         std::fflush(stdout);
     }
 }
 
-// Called with every code written by the encoding loop, once the dictionary is
-// full at 16 bits: keeps the ratio mark while the ratio improves, otherwise
-// starts a fresh dictionary.
+// Called after every code the encoding loop writes once the dictionary is full
+// at 16 bits: records the ratio while it holds or improves, and starts a
+// fresh dictionary as soon as it got worse.
 void check_ratio() {
     if (bytes_in <= next_check) {
         return;
@@ -101,7 +101,7 @@ void compress_file(std::FILE* input) {
                 }
             }
             const std::uint8_t c = input_block[at++];
-            show_progress();
+            count_input_byte();
             const std::int32_t slot = find_slot(string_code, c);
             if (code[slot] != EMPTY_SLOT) {
                 string_code = code[slot];

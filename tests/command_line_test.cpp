@@ -28,11 +28,11 @@ const Bytes ABC_BK = {0x62, 0x6F, 0x6F, 0x6B, 0x03, 0x00, 0x00, 0x00, 0x0C,
                       0x21, 0x88, 0x31, 0x90, 0x10, 0x00, 0x00, 0x00};
 const Bytes EMPTY_BK = {0x62, 0x6F, 0x6F, 0x6B, 0, 0, 0, 0, 0x20, 0x20, 0x00, 0x00, 0x00};
 
-enum class Kind { file, folder, fifo, sparse };
+enum class Kind { file, folder, fifo, sparse, link };
 
 struct Entry {
     std::string path;
-    std::string content;  // a file's bytes
+    std::string content;  // a file's bytes, or where a link points
     Kind kind = Kind::file;
     off_t size = 0;       // a sparse file's length
 };
@@ -65,6 +65,8 @@ struct Folder {
             fs::create_directory(at);
         } else if (e.kind == Kind::fifo) {
             ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0);
+        } else if (e.kind == Kind::link) {
+            fs::create_symlink(e.content, at);
         } else {
             std::ofstream(at, std::ios::binary) << e.content;
             if (e.kind == Kind::sparse) {
@@ -139,8 +141,7 @@ struct CommandLineCase {
     std::string out;
     int status;
     std::vector<std::string> left;
-    std::string bk = {};     // a .bk file the run wrote, checked against `bk_bytes`
-    Bytes bk_bytes = ABC_BK;
+    std::vector<std::pair<std::string, Bytes>> contents = {};  // files left and their bytes
     Options options = {};
 };
 
@@ -153,18 +154,19 @@ std::vector<CommandLineCase> cases() {
         {"no_argument", {}, {}, BANNER, 2, {}},
         {"two_arguments", {{"a.txt", "abc"}}, {"a.txt", "b.txt"}, BANNER, 2, {"a.txt"}},
         {"missing_file_creates_nothing", {}, {"nope.txt"}, "Can't open file nope.txt\n", 1, {}},
-        {"abc", {{"abc.txt", "abc"}}, {"abc.txt"}, ABC_REPORT, 0, {"abc.bk", "abc.txt"}, "abc.bk"},
+        {"abc", {{"abc.txt", "abc"}}, {"abc.txt"}, ABC_REPORT, 0, {"abc.bk", "abc.txt"}, {{"abc.bk", ABC_BK}}},
         {"empty_input",
          {{"e.txt", ""}},
          {"e.txt"},
          "Compressing\n\nIn : 0 bytes\nOut: 13 bytes\nOut/In: n/a (empty input)\n",
          0,
          {"e.bk", "e.txt"},
-         "e.bk",
-         EMPTY_BK},
+         {{"e.bk", EMPTY_BK}}},
         {"existing_target_is_replaced", {{"s.txt", "abc"}, {"s.bk", "old"}}, {"s.txt"}, ABC_REPORT, 0,
-         {"s.bk", "s.txt"}, "s.bk"},
-        {"input_named_bk_becomes_its_compressed_form", {{"x.bk", "abc"}}, {"x.bk"}, ABC_REPORT, 0, {"x.bk"}, "x.bk"},
+         {"s.bk", "s.txt"}, {{"s.bk", ABC_BK}}},
+        {"input_named_bk_becomes_its_compressed_form", {{"x.bk", "abc"}}, {"x.bk"}, ABC_REPORT, 0, {"x.bk"}, {{"x.bk", ABC_BK}}},
+        {"link_at_the_target_is_replaced_not_followed", {{"l.txt", "abc"}, {"far", "keep"}, {"l.bk", "far", Kind::link}},
+         {"l.txt"}, ABC_REPORT, 0, {"far", "l.bk", "l.txt"}, {{"l.bk", ABC_BK}, {"far", bytes_of("keep")}}},
         {"folder_as_input", {{"d.txt", "", Kind::folder}}, {"d.txt"}, "Can't read file d.txt: Is a directory\n", 1,
          {"d.txt/"}},
         {"fifo_is_refused_without_blocking", {{"f.txt", "", Kind::fifo}}, {"f.txt"},
@@ -179,15 +181,14 @@ std::vector<CommandLineCase> cases() {
         {"sparse_input_over_2_gib_is_refused_unread", {{"big.txt", "", Kind::sparse, off_t{1} << 31}}, {"big.txt"},
          too_large, 1, {"big.txt"}},
         {"unwritable_standard_output_fails_after_writing", {{"o.txt", "abc"}}, {"o.txt"}, "", 1, {"o.bk", "o.txt"},
-         "o.bk", ABC_BK, {.stdout_full = true}},
+         {{"o.bk", ABC_BK}}, {.stdout_full = true}},
         {"failed_write_keeps_the_old_target_and_leaves_no_temporary",
          {{"r.txt", noise}, {"r.bk", "old"}},
          {"r.txt"},
          "Compressing\n...\nCan't write file r.bk: File too large\n",
          1,
          {"r.bk", "r.txt"},
-         "r.bk",
-         bytes_of("old"),
+         {{"r.bk", bytes_of("old")}},
          {.file_limit = 4096}},
     };
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow memory needs more address space
@@ -199,7 +200,6 @@ std::vector<CommandLineCase> cases() {
                         std::to_string(lzw::stream_capacity(hundred_mib)) + " bytes\n",
                     1,
                     {"big.txt"},
-                    {},
                     {},
                     {.memory_limit = rlim_t{64} << 20}});
 #endif
@@ -216,7 +216,7 @@ std::vector<CommandLineCase> cases() {
             left.push_back(p.string() + "/");
         }
         std::ranges::sort(left);
-        rows.push_back({"name_" + input.substr(0, 40), {{input, "abc"}}, {input}, ABC_REPORT, 0, left, output});
+        rows.push_back({"name_" + input.substr(0, 40), {{input, "abc"}}, {input}, ABC_REPORT, 0, left, {{output, ABC_BK}}});
     }
     return rows;
 }
@@ -232,11 +232,12 @@ TEST(CommandLine, ArgumentsConsoleExitStatusAndFilesLeft) {
         EXPECT_EQ(outcome.out, row.out);
         EXPECT_EQ(outcome.status, row.status);
         EXPECT_EQ(folder.listing(), row.left);
-        if (!row.bk.empty()) {
-            EXPECT_EQ(folder.read(row.bk), row.bk_bytes);
-            if (row.status == 0) {
-                const auto perms = fs::status(folder.path / row.bk).permissions();
-                EXPECT_EQ(perms, fs::perms(0644)) << "a plain creation under umask 022";
+        for (const auto& [name, bytes] : row.contents) {
+            EXPECT_EQ(folder.read(name), bytes) << name;
+            if (row.status == 0 && name.ends_with(".bk")) {
+                const auto status = fs::symlink_status(folder.path / name);
+                EXPECT_EQ(status.type(), fs::file_type::regular) << name;
+                EXPECT_EQ(status.permissions(), fs::perms(0644)) << name << ": a plain creation under umask 022";
             }
         }
     }
