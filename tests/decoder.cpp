@@ -23,6 +23,7 @@ struct Dictionary {
     std::vector<std::uint8_t> last = std::vector<std::uint8_t>(CODE_LIMIT);
     std::vector<std::uint8_t> first = std::vector<std::uint8_t>(CODE_LIMIT);
     std::vector<std::uint32_t> length = std::vector<std::uint32_t>(CODE_LIMIT);
+    std::vector<bool> known = std::vector<bool>(CODE_LIMIT * 256);  // by prefix * 256 + last byte
 
     Dictionary() {
         for (std::uint32_t c = 0; c < 256; ++c) {
@@ -30,7 +31,9 @@ struct Dictionary {
             length[c] = 1;
         }
     }
+    static std::size_t key(std::uint32_t before, std::uint8_t next) { return std::size_t{before} * 256 + next; }
     void add(std::uint32_t entry, std::uint32_t before, std::uint8_t next) {
+        known[key(before, next)] = true;
         prefix[entry] = before;
         first[entry] = first[before];
         last[entry] = next;
@@ -76,6 +79,7 @@ Decoded decode_stream(std::span<const std::uint8_t> stream) {
             break;
         }
         if (code == lzw::CLEAR_CODE) {
+            dictionary.known.assign(dictionary.known.size(), false);
             width = lzw::INITIAL_CODE_BITS;
             next = lzw::FIRST_FREE_CODE;
             fresh = true;
@@ -86,11 +90,17 @@ Decoded decode_stream(std::span<const std::uint8_t> stream) {
             out.error = "undefined code " + std::to_string(code) + " at code " + std::to_string(out.codes.size() - 1);
             return out;
         }
-        // The entry the encoder made with the previous code: that string plus
-        // the first byte of this one (which is the previous string's own first
-        // byte when this code is that very entry).
+        // The previous string plus the first byte of this one (the previous
+        // string's own first byte when this code is the entry being made). The
+        // encoder wrote the previous code because that pair was not in its
+        // dictionary: were it there, the encoder missed a longer match.
+        const std::uint8_t joint = dictionary.first[code == next ? previous : code];
+        if (!fresh && dictionary.known[Dictionary::key(previous, joint)]) {
+            out.error = "code " + std::to_string(out.codes.size() - 2) + " is not the longest match";
+            return out;
+        }
         if (!fresh && next < CODE_LIMIT) {
-            dictionary.add(next, previous, dictionary.first[code == next ? previous : code]);
+            dictionary.add(next, previous, joint);
             ++next;
         }
         dictionary.emit(code, out.bytes);
