@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <stdexcept>
 
@@ -11,44 +12,42 @@
 
 namespace {
 
-struct TempFile {
-    std::FILE* file = std::tmpfile();
-    TempFile() {
-        if (file == nullptr) {
-            throw std::runtime_error("tmpfile failed");
-        }
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File temporary_file() {
+    File file(std::tmpfile(), std::fclose);
+    if (!file) {
+        throw std::runtime_error("tmpfile failed");
     }
-    ~TempFile() { std::fclose(file); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-};
+    return file;
+}
 
 }  // namespace
 
 Bytes bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
 
 Encoded encode(std::span<const std::uint8_t> input) {
-    TempFile in;
-    TempFile console;
+    const File in = temporary_file();
+    const File console = temporary_file();
     if (!input.empty()) {
-        std::fwrite(input.data(), 1, input.size(), in.file);
+        std::fwrite(input.data(), 1, input.size(), in.get());
     }
-    std::rewind(in.file);
+    std::rewind(in.get());
 
     Bytes stream(lzw::stream_capacity(input.size()));
     lzw::start_engine(stream.data(), stream.size());
     std::fflush(stdout);
     const int saved = ::dup(STDOUT_FILENO);
-    ::dup2(::fileno(console.file), STDOUT_FILENO);
-    lzw::compress_file(in.file);
+    ::dup2(::fileno(console.get()), STDOUT_FILENO);
+    lzw::compress_file(in.get());
     std::fflush(stdout);
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
 
     stream.resize(static_cast<std::size_t>(lzw::write_position - stream.data()));
-    std::string text(static_cast<std::size_t>(std::ftell(console.file)), '\0');
-    std::rewind(console.file);
-    text.resize(std::fread(text.data(), 1, text.size(), console.file));
+    std::string text(static_cast<std::size_t>(std::ftell(console.get())), '\0');
+    std::rewind(console.get());
+    text.resize(std::fread(text.data(), 1, text.size(), console.get()));
     return {stream, text};
 }
 
