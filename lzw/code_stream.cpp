@@ -1,5 +1,7 @@
 #include "lzw/code_stream.hpp"
 
+#include <limits>
+
 namespace lzw {
 
 std::int32_t code_width = INITIAL_CODE_BITS;
@@ -56,7 +58,10 @@ std::size_t stream_capacity(std::uint64_t input_bytes) {
     const std::uint64_t bits = 16 * input_bytes + 16 * (input_bytes / entries_per_dictionary) +
                                4 * (MAX_CODE_BITS + 1);
     // The slack lets write_code check for room once per code, not per byte.
-    return static_cast<std::size_t>(bits / 8 + MAX_BYTES_PER_CODE);
+    const std::uint64_t bytes = bits / 8 + MAX_BYTES_PER_CODE;
+    // Where size_t is narrower, a size no allocation can meet.
+    return bytes > std::numeric_limits<std::size_t>::max() ? std::numeric_limits<std::size_t>::max()
+                                                            : static_cast<std::size_t>(bytes);
 }
 
 void start_reader() {
