@@ -46,7 +46,18 @@ struct Options {
 struct Outcome {
     int status;  // exit code, or 128 + signal
     std::string out;
+    std::string err;
 };
+
+std::string read_all(int fd) {
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) {
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
 
 struct Folder {
     fs::path path;
@@ -90,15 +101,17 @@ struct Folder {
 };
 
 Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args, const Options& options = {}) {
-    int pipe_ends[2];
-    if (::pipe(pipe_ends) != 0) {
-        return {-1, "pipe failed"};
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+        return {-1, "pipe failed", {}};
     }
     const pid_t child = ::fork();
     if (child == 0) {
-        ::close(pipe_ends[0]);
-        const int out = options.stdout_full ? ::open("/dev/full", O_WRONLY) : pipe_ends[1];
-        ::dup2(out, STDOUT_FILENO);
+        ::close(out_pipe[0]);
+        ::close(err_pipe[0]);
+        ::dup2(options.stdout_full ? ::open("/dev/full", O_WRONLY) : out_pipe[1], STDOUT_FILENO);
+        ::dup2(err_pipe[1], STDERR_FILENO);
         if (::chdir(folder.c_str()) != 0) {
             ::_exit(126);
         }
@@ -121,13 +134,10 @@ Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args,
         ::execv(MORNAK_BINARY, argv.data());
         ::_exit(127);
     }
-    ::close(pipe_ends[1]);
-    Outcome outcome{-1, {}};
-    char chunk[4096];
-    for (ssize_t got; (got = ::read(pipe_ends[0], chunk, sizeof chunk)) > 0;) {
-        outcome.out.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(pipe_ends[0]);
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    // The converter writes little to standard error, so reading it second cannot block the child.
+    Outcome outcome{-1, read_all(out_pipe[0]), read_all(err_pipe[0])};
     int status = 0;
     ::waitpid(child, &status, 0);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -143,6 +153,7 @@ struct CommandLineCase {
     std::vector<std::string> left;
     std::vector<std::pair<std::string, Bytes>> contents = {};  // files left and their bytes
     Options options = {};
+    std::string err = {};
 };
 
 std::vector<CommandLineCase> cases() {
@@ -181,7 +192,8 @@ std::vector<CommandLineCase> cases() {
         {"sparse_input_over_2_gib_is_refused_unread", {{"big.txt", "", Kind::sparse, off_t{1} << 31}}, {"big.txt"},
          too_large, 1, {"big.txt"}},
         {"unwritable_standard_output_fails_after_writing", {{"o.txt", "abc"}}, {"o.txt"}, "", 1, {"o.bk", "o.txt"},
-         {{"o.bk", ABC_BK}}, {.stdout_full = true}},
+         {{"o.bk", ABC_BK}}, {.stdout_full = true},
+         "mornak: can't write to standard output: No space left on device\n"},
         {"failed_write_keeps_the_old_target_and_leaves_no_temporary",
          {{"r.txt", noise}, {"r.bk", "old"}},
          {"r.txt"},
@@ -230,6 +242,7 @@ TEST(CommandLine, ArgumentsConsoleExitStatusAndFilesLeft) {
         }
         const Outcome outcome = run_mornak(folder.path, row.args, row.options);
         EXPECT_EQ(outcome.out, row.out);
+        EXPECT_EQ(outcome.err, row.err);
         EXPECT_EQ(outcome.status, row.status);
         EXPECT_EQ(folder.listing(), row.left);
         for (const auto& [name, bytes] : row.contents) {
