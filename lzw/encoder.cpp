@@ -103,14 +103,14 @@ void compress_file(std::FILE* input) {
             const std::uint8_t c = input_block[at++];
             count_input_byte();
             const std::int32_t slot = find_slot(string_code, c);
-            if (code[slot] != EMPTY_SLOT) {
-                string_code = code[slot];
+            Slot& entry = table[slot];
+            if (entry.code != EMPTY_SLOT) {
+                string_code = entry.code;
                 continue;
             }
             if (next_code <= max_code) {  // no entries once full at 16 bits
-                code[slot] = static_cast<std::int32_t>(next_code);
-                prefix[slot] = string_code;
-                byte[slot] = c;
+                entry = {static_cast<std::int32_t>(next_code), static_cast<std::uint16_t>(string_code), c};
+                tag[slot] = tag_of(string_code, c);
                 ++next_code;
             }
             write_code(static_cast<std::uint32_t>(string_code));

@@ -5,10 +5,14 @@
 
 namespace lzw {
 
-std::int32_t code[TABLE_SIZE];
-std::int32_t prefix[TABLE_SIZE];
-std::uint8_t byte[TABLE_SIZE];
+Slot table[TABLE_SIZE];
+std::uint8_t tag[TABLE_SIZE];
 
-void clear_table() { std::fill(std::begin(code), std::end(code), EMPTY_SLOT); }
+void clear_table() {
+    for (Slot& slot : table) {
+        slot.code = EMPTY_SLOT;
+    }
+    std::fill(std::begin(tag), std::end(tag), EMPTY_TAG);
+}
 
 }  // namespace lzw
