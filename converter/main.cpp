@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
     // Past a file size limit, let write() fail with EFBIG so the temporary
     // file is cleaned up, instead of the process being killed.
     std::signal(SIGXFSZ, SIG_IGN);
+    converter::remove_temporary_on_signals();
 
     if (argc != 2) {
         std::printf("Ostrivel ver. 1.2 by Vuldrim\nUsage: mornak <filename>\n");

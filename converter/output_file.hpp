@@ -17,4 +17,9 @@ namespace converter {
 int write_output_file(const std::string& target, std::span<const std::uint8_t> header,
                       std::span<const std::uint8_t> body);
 
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary file, if one exists at
+// that moment, before they end the process as they would have anyway (so the
+// parent sees the signal, and a shell reports 128 + its number).
+void remove_temporary_on_signals();
+
 }  // namespace converter

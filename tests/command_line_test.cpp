@@ -16,6 +16,7 @@
 
 #include "decoder.hpp"
 #include "lzw/code_stream.hpp"
+#include "run_mornak.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -27,122 +28,6 @@ const std::string ABC_REPORT = "Compressing\n\nIn : 3 bytes\nOut: 17 bytes\nOut/
 const Bytes ABC_BK = {0x62, 0x6F, 0x6F, 0x6B, 0x03, 0x00, 0x00, 0x00, 0x0C,
                       0x21, 0x88, 0x31, 0x90, 0x10, 0x00, 0x00, 0x00};
 const Bytes EMPTY_BK = {0x62, 0x6F, 0x6F, 0x6B, 0, 0, 0, 0, 0x20, 0x20, 0x00, 0x00, 0x00};
-
-enum class Kind { file, folder, fifo, sparse, link };
-
-struct Entry {
-    std::string path;
-    std::string content;  // a file's bytes, or where a link points
-    Kind kind = Kind::file;
-    off_t size = 0;       // a sparse file's length
-};
-
-struct Options {
-    bool stdout_full = false;  // standard output is /dev/full
-    rlim_t file_limit = 0;     // RLIMIT_FSIZE in bytes when not 0
-    rlim_t memory_limit = 0;   // RLIMIT_AS in bytes when not 0
-};
-
-struct Outcome {
-    int status;  // exit code, or 128 + signal
-    std::string out;
-    std::string err;
-};
-
-std::string read_all(int fd) {
-    std::string text;
-    char chunk[4096];
-    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) {
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return text;
-}
-
-struct Folder {
-    fs::path path;
-    Folder() {
-        std::string name = (fs::temp_directory_path() / "mornak-test-XXXXXX").string();
-        path = ::mkdtemp(name.data());
-    }
-    ~Folder() { fs::remove_all(path); }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    void make(const Entry& e) const {
-        const fs::path at = path / e.path;
-        fs::create_directories(at.parent_path());
-        if (e.kind == Kind::folder) {
-            fs::create_directory(at);
-        } else if (e.kind == Kind::fifo) {
-            ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0);
-        } else if (e.kind == Kind::link) {
-            fs::create_symlink(e.content, at);
-        } else {
-            std::ofstream(at, std::ios::binary) << e.content;
-            if (e.kind == Kind::sparse) {
-                fs::resize_file(at, static_cast<std::uintmax_t>(e.size));
-            }
-        }
-    }
-    // Every entry below the folder, sorted; folders end in '/'.
-    std::vector<std::string> listing() const {
-        std::vector<std::string> names;
-        for (const auto& item : fs::recursive_directory_iterator(path)) {
-            names.push_back(fs::relative(item.path(), path).string() + (item.is_directory() ? "/" : ""));
-        }
-        std::ranges::sort(names);
-        return names;
-    }
-    Bytes read(const std::string& name) const {
-        std::ifstream in(path / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-};
-
-Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args, const Options& options = {}) {
-    int out_pipe[2];
-    int err_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
-        return {-1, "pipe failed", {}};
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(out_pipe[0]);
-        ::close(err_pipe[0]);
-        ::dup2(options.stdout_full ? ::open("/dev/full", O_WRONLY) : out_pipe[1], STDOUT_FILENO);
-        ::dup2(err_pipe[1], STDERR_FILENO);
-        if (::chdir(folder.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::umask(022);
-        ::alarm(60);  // a hang fails the case instead of the whole run
-        if (options.file_limit != 0) {
-            const rlimit limit{options.file_limit, options.file_limit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            ::signal(SIGXFSZ, SIG_IGN);
-        }
-        if (options.memory_limit != 0) {
-            const rlimit limit{options.memory_limit, options.memory_limit};
-            ::setrlimit(RLIMIT_AS, &limit);
-        }
-        std::vector<char*> argv{const_cast<char*>(MORNAK_BINARY)};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(MORNAK_BINARY, argv.data());
-        ::_exit(127);
-    }
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-    // The converter writes little to standard error, so reading it second cannot block the child.
-    Outcome outcome{-1, read_all(out_pipe[0]), read_all(err_pipe[0])};
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return outcome;
-}
 
 struct CommandLineCase {
     std::string name;

@@ -1,0 +1,124 @@
+#include "run_mornak.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_all(int fd) {
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) {
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+}  // namespace
+
+Folder::Folder() {
+    std::string name = (fs::temp_directory_path() / "mornak-test-XXXXXX").string();
+    path = ::mkdtemp(name.data());
+}
+
+Folder::~Folder() { fs::remove_all(path); }
+
+void Folder::make(const Entry& e) const {
+    const fs::path at = path / e.path;
+    fs::create_directories(at.parent_path());
+    if (e.kind == Kind::folder) {
+        fs::create_directory(at);
+    } else if (e.kind == Kind::fifo) {
+        if (::mkfifo(at.c_str(), 0644) != 0) {
+            throw std::runtime_error("mkfifo failed");
+        }
+    } else if (e.kind == Kind::link) {
+        fs::create_symlink(e.content, at);
+    } else {
+        std::ofstream(at, std::ios::binary) << e.content;
+        if (e.kind == Kind::sparse) {
+            fs::resize_file(at, static_cast<std::uintmax_t>(e.size));
+        }
+    }
+}
+
+std::vector<std::string> Folder::listing() const {
+    std::vector<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(path)) {
+        names.push_back(fs::relative(item.path(), path).string() + (item.is_directory() ? "/" : ""));
+    }
+    std::ranges::sort(names);
+    return names;
+}
+
+Bytes Folder::read(const std::string& name) const {
+    std::ifstream in(path / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args, const Options& options) {
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+        return {-1, "pipe failed", {}};
+    }
+    // Built before fork: the child only calls what is safe there.
+    std::vector<char*> argv{const_cast<char*>(MORNAK_BINARY)};
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** e = environ; *e != nullptr; ++e) {
+        envp.push_back(*e);
+    }
+    for (const auto& e : options.environment) {
+        envp.push_back(const_cast<char*>(e.c_str()));
+    }
+    envp.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(out_pipe[0]);
+        ::close(err_pipe[0]);
+        ::dup2(options.stdout_full ? ::open("/dev/full", O_WRONLY) : out_pipe[1], STDOUT_FILENO);
+        ::dup2(err_pipe[1], STDERR_FILENO);
+        if (::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::umask(022);
+        ::alarm(60);  // a hang fails the case instead of the whole run
+        if (options.file_limit != 0) {
+            const rlimit limit{options.file_limit, options.file_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN);
+        }
+        if (options.memory_limit != 0) {
+            const rlimit limit{options.memory_limit, options.memory_limit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
+        ::execve(MORNAK_BINARY, argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    // The converter writes little to standard error, so reading it second cannot block the child.
+    Outcome outcome{-1, read_all(out_pipe[0]), read_all(err_pipe[0])};
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return outcome;
+}

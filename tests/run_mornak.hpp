@@ -1,0 +1,50 @@
+// Runs the real mornak binary in a scratch folder, as a user would: arguments
+// in, console text, exit status and the files left in the folder out.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support.hpp"
+
+enum class Kind { file, folder, fifo, sparse, link };
+
+struct Entry {
+    std::string path;
+    std::string content;  // a file's bytes, or where a link points
+    Kind kind = Kind::file;
+    off_t size = 0;       // a sparse file's length
+};
+
+struct Options {
+    bool stdout_full = false;  // standard output is /dev/full
+    rlim_t file_limit = 0;     // RLIMIT_FSIZE in bytes when not 0
+    rlim_t memory_limit = 0;   // RLIMIT_AS in bytes when not 0
+    std::vector<std::string> environment = {};  // NAME=value added to mornak's environment
+};
+
+struct Outcome {
+    int status;  // exit code, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// A fresh folder under the system's temporary folder, removed with its contents.
+struct Folder {
+    std::filesystem::path path;
+    Folder();
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    void make(const Entry& e) const;
+    // Every entry below the folder, sorted; folders end in '/'.
+    std::vector<std::string> listing() const;
+    Bytes read(const std::string& name) const;
+};
+
+Outcome run_mornak(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                   const Options& options = {});
