@@ -54,7 +54,10 @@ int main(int argc, char** argv) {
     if (file.size() < 8 || std::memcmp(file.data(), "book", 4) != 0) {
         return failed("no \"book\" header");
     }
-    const std::uint32_t length = file[4] | file[5] << 8 | file[6] << 16 | std::uint32_t{file[7]} << 24;
+    std::uint32_t length = 0;
+    for (std::size_t i = 8; i-- > 4;) {
+        length = length << 8 | file[i];
+    }
     std::printf("header: book, %u bytes (input %zu)\n", length, input.size());
     if (length != input.size()) {
         return failed("header length differs from the input");

@@ -6,7 +6,6 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -30,7 +29,6 @@ constexpr int EXIT_USAGE = 2;
 
 // The .bk header stores the input length as a signed 32-bit number.
 constexpr std::int64_t MAX_INPUT_BYTES = std::numeric_limits<std::int32_t>::max();
-constexpr std::size_t HEADER_BYTES = 8;
 
 // What a run holds that has to be given back however it ends.
 struct Run {
@@ -44,13 +42,6 @@ struct Run {
     std::vprintf(format, arguments);
     va_end(arguments);
     return EXIT_FAILED;
-}
-
-// "book", then the input length as signed 32-bit little-endian.
-std::array<std::uint8_t, HEADER_BYTES> make_header(std::int32_t input_size) {
-    const auto size = static_cast<std::uint32_t>(input_size);
-    return {'b', 'o', 'o', 'k', static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-            static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
 }
 
 int open_and_measure(Run& run, const char* path, std::int64_t& size) {
@@ -104,7 +95,7 @@ int convert(Run& run, const char* path) {
     run.input = nullptr;
 
     const auto stream_bytes = static_cast<std::size_t>(lzw::write_position - run.stream);
-    const auto header = make_header(static_cast<std::int32_t>(size));
+    const auto header = converter::make_header(static_cast<std::int32_t>(size));
     const std::string target = converter::derive_output_name(path);
     if (const int error = converter::write_output_file(target, header, {run.stream, stream_bytes})) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
@@ -112,7 +103,7 @@ int convert(Run& run, const char* path) {
     std::free(run.stream);
     run.stream = nullptr;
 
-    const auto out_bytes = static_cast<long long>(stream_bytes + HEADER_BYTES);
+    const auto out_bytes = static_cast<long long>(stream_bytes + converter::HEADER_BYTES);
     std::printf("In : %lld bytes\n", static_cast<long long>(size));
     std::printf("Out: %lld bytes\n", out_bytes);
     if (size == 0) {

@@ -123,6 +123,12 @@ int fill_and_close(int fd, std::span<const std::uint8_t> header, std::span<const
 
 }  // namespace
 
+std::array<std::uint8_t, HEADER_BYTES> make_header(std::int32_t input_size) {
+    const auto size = static_cast<std::uint32_t>(input_size);
+    return {'b', 'o', 'o', 'k', static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
+            static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
+}
+
 int write_output_file(const std::string& target, std::span<const std::uint8_t> header,
                       std::span<const std::uint8_t> body) {
     std::string temporary = temporary_template(target);

@@ -1,11 +1,17 @@
 // Writing the .bk file without ever leaving a partial one in its place.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 
 namespace converter {
+
+inline constexpr std::size_t HEADER_BYTES = 8;
+
+// "book", then the input length as signed 32-bit little-endian.
+std::array<std::uint8_t, HEADER_BYTES> make_header(std::int32_t input_size);
 
 // Writes `header` then `body` to `target`. The bytes go to a temporary file in
 // the target's folder, which is renamed over `target` only once it is

@@ -102,16 +102,20 @@ void compress_file(std::FILE* input) {
             }
             const std::uint8_t c = input_block[at++];
             count_input_byte();
-            const std::int32_t slot = find_slot(string_code, c);
-            Slot& entry = table[slot];
-            if (entry.code != EMPTY_SLOT) {
-                string_code = entry.code;
-                continue;
-            }
-            if (next_code <= max_code) {  // no entries once full at 16 bits
-                entry = {static_cast<std::int32_t>(next_code), static_cast<std::uint16_t>(string_code), c};
-                tag[slot] = tag_of(string_code, c);
+            if (next_code <= max_code) {
+                const std::int32_t slot = find_slot(string_code, c);
+                if (tag[slot] != EMPTY_TAG) {  // the walk just read it; the slot may be far
+                    string_code = table[slot].code;
+                    continue;
+                }
+                add_entry(slot, static_cast<std::int32_t>(next_code), string_code, c);
                 ++next_code;
+            } else {  // full at 16 bits: no entries are made, so no empty slot is needed
+                const std::int32_t found = find_code(string_code, c);
+                if (found != EMPTY_SLOT) {
+                    string_code = found;
+                    continue;
+                }
             }
             write_code(static_cast<std::uint32_t>(string_code));
             string_code = c;

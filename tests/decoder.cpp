@@ -24,6 +24,7 @@ struct Dictionary {
     std::vector<std::uint8_t> first = std::vector<std::uint8_t>(CODE_LIMIT);
     std::vector<std::uint32_t> length = std::vector<std::uint32_t>(CODE_LIMIT);
     std::vector<bool> known = std::vector<bool>(CODE_LIMIT * 256);  // by prefix * 256 + last byte
+    std::vector<std::size_t> made;  // keys set in `known`, so forgetting costs what learning did
 
     Dictionary() {
         for (std::uint32_t c = 0; c < 256; ++c) {
@@ -32,8 +33,15 @@ struct Dictionary {
         }
     }
     static std::size_t key(std::uint32_t before, std::uint8_t next) { return std::size_t{before} * 256 + next; }
+    void forget() {
+        for (const std::size_t k : made) {
+            known[k] = false;
+        }
+        made.clear();
+    }
     void add(std::uint32_t entry, std::uint32_t before, std::uint8_t next) {
         known[key(before, next)] = true;
+        made.push_back(key(before, next));
         prefix[entry] = before;
         first[entry] = first[before];
         last[entry] = next;
@@ -60,7 +68,9 @@ Decoded decode_stream(std::span<const std::uint8_t> stream) {
         return out;
     }
     lzw::start_reader();
-    Dictionary dictionary;
+    // Kept between calls: the fuzzer decodes many small streams.
+    static Dictionary dictionary;
+    dictionary.forget();
     int width = lzw::INITIAL_CODE_BITS;
     std::uint32_t next = lzw::FIRST_FREE_CODE;
     bool fresh = true;  // no code read since the start or the last CLEAR_CODE
@@ -79,7 +89,7 @@ Decoded decode_stream(std::span<const std::uint8_t> stream) {
             break;
         }
         if (code == lzw::CLEAR_CODE) {
-            dictionary.known.assign(dictionary.known.size(), false);
+            dictionary.forget();
             width = lzw::INITIAL_CODE_BITS;
             next = lzw::FIRST_FREE_CODE;
             fresh = true;
