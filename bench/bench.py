@@ -198,24 +198,26 @@ def chart(results, svg):
         return
     panels = [("text-32MiB.txt", "32 MiB English-like text"), ("records-16MiB.bin", "16 MiB binary records")]
     data = svg.with_suffix(".dat")
+    below = {"mornak", "zstd -19"}  # labels that would sit on a neighbour's
     with open(data, "w") as f:
         for name, _ in panels:
             for r in results:
                 if r[0] == name:
-                    f.write(f'"{r[2]}" {100 * r[3] / r[1]:.2f} {r[1] / r[4] / 1e6:.2f}\n')
+                    f.write(f'"{r[2]}" {100 * r[3] / r[1]:.2f} {r[1] / r[4] / 1e6:.2f} {int(r[2] in below)}\n')
             f.write("\n\n")
     script = [
         f"set terminal svg size 1100,480 dynamic font 'sans,11' background '#ffffff'",
         f"set output '{svg}'",
         "set multiplot layout 1,2",
-        "set logscale y", "set grid", "set key off",
+        "set logscale y", "set grid", "set key off", "set offsets graph 0.02, graph 0.12, graph 0.1, graph 0.1",
         "set xlabel 'compressed size (% of input, smaller is better)'",
         "set ylabel 'speed (MB/s of input, higher is better)'",
     ]
     for index, (_, title) in enumerate(panels):
         script += [f"set title '{title}'",
                    f"plot '{data}' index {index} using 2:3 with points pt 7 ps 0.8 lc rgb '#1f77b4', "
-                   f"'' index {index} using 2:3:1 with labels offset 0.6,0.6 left font 'sans,9', "
+                   f"'' index {index} using 2:($4 == 0 ? $3 : 1/0):1 with labels offset 0.6,0.6 left font 'sans,9', "
+                   f"'' index {index} using 2:($4 == 1 ? $3 : 1/0):1 with labels offset 0.6,-0.7 left font 'sans,9', "
                    f"'' index {index} using 2:(stringcolumn(1) eq 'mornak' ? $3 : 1/0) "
                    f"with points pt 7 ps 1.4 lc rgb '#d62728'"]
     subprocess.run(["gnuplot"], input="\n".join(script) + "\n", text=True, check=True)
