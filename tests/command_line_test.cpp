@@ -1,17 +1,9 @@
 // The real mornak binary, driven as a user would: arguments in, console text,
 // exit status and the files left in its folder out.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "decoder.hpp"
