@@ -12,9 +12,9 @@ inline constexpr std::int32_t TABLE_SIZE = 67777;
 
 inline constexpr std::int32_t EMPTY_SLOT = -1;
 
-// One slot in 8 bytes, so checking a slot reads a single cache line. Only
-// `code` is ever cleared: `prefix` and `byte` of an empty slot hold stale
-// values that are never looked at.
+// One slot in 8 bytes, so checking a slot reads a single cache line. Of a
+// slot only `code` is ever cleared: `prefix` and `byte` of an empty slot hold
+// stale values that are never looked at.
 struct Slot {
     std::int32_t code;     // code of the string in the slot, or EMPTY_SLOT
     std::uint16_t prefix;  // code of the string without its last byte (codes are below 65536)
@@ -46,7 +46,7 @@ inline std::uint32_t pair_bit(std::int32_t prefix_code, std::uint8_t next_byte) 
     return ((static_cast<std::uint32_t>(prefix_code) << 8 | next_byte) * 0x85EBCA6Bu) >> 12;  // 0..PAIR_BITS-1
 }
 
-// Marks every slot empty.
+// Marks every slot empty: `code`, `tag` and `seen` back to their empty values.
 void clear_table();
 
 // The slot that holds (prefix_code, next_byte), or the empty slot where that

@@ -40,11 +40,11 @@ bool parsed = false;
 
 void parse() {
     parsed = true;
-    const char* spec = std::getenv("MORNAK_FAULT");
+    const char* fault = std::getenv("MORNAK_FAULT");
     char name[16];
     char action[16];
     int number = 0;
-    if (spec == nullptr || std::sscanf(spec, "%15s %lu %15s %d", name, &fault_call, action, &number) < 3) {
+    if (fault == nullptr || std::sscanf(fault, "%15s %lu %15s %d", name, &fault_call, action, &number) < 3) {
         return;
     }
     for (int f = 0; f < FUNCTIONS; ++f) {
