@@ -4,7 +4,8 @@
 //   mornak: the encoder's own table (lzw/string_table.hpp), or
 //   open:   a 2^17-slot table, multiplicative hash, linear probing,
 // which finds the same entries. Prints seconds and a checksum of the codes,
-// which must agree.
+// which must agree, then how long the probe walks of the encoder's table are
+// (its find_slot, slot by slot) without the tags and the summary.
 //
 //   table_model FILE
 
@@ -75,6 +76,47 @@ std::uint64_t with_open_table(const std::vector<std::uint8_t>& in) {
     return sum + static_cast<std::uint64_t>(s);
 }
 
+// Slots find_slot examines for (s, c): up to the pair or an empty slot.
+int walk_length(std::int32_t s, std::uint8_t c) {
+    std::int32_t h = (static_cast<std::int32_t>(c) << 8) ^ s;
+    const std::int32_t step = h == 0 ? 1 : lzw::TABLE_SIZE - h;
+    int slots = 1;
+    while (lzw::tag[h] != lzw::EMPTY_TAG && (lzw::table[h].prefix != s || lzw::table[h].byte != c)) {
+        h -= step;
+        h += h < 0 ? lzw::TABLE_SIZE : 0;
+        ++slots;
+    }
+    return slots;
+}
+
+void walk_lengths(const std::vector<std::uint8_t>& in) {
+    lzw::clear_table();
+    std::int32_t next = FIRST_FREE;
+    std::int32_t s = in[0];
+    std::uint64_t lookups = 0, slots = 0, absent = 0, absent_slots = 0;
+    for (std::size_t i = 1; i < in.size(); ++i) {
+        const std::uint8_t c = in[i];
+        const int walked = walk_length(s, c);
+        const std::int32_t slot = lzw::find_slot(s, c);
+        ++lookups;
+        slots += static_cast<std::uint64_t>(walked);
+        if (lzw::tag[slot] != lzw::EMPTY_TAG) {
+            s = lzw::table[slot].code;
+            continue;
+        }
+        if (next <= LAST_CODE) {
+            lzw::add_entry(slot, next++, s, c);
+        } else {
+            ++absent;
+            absent_slots += static_cast<std::uint64_t>(walked);
+        }
+        s = c;
+    }
+    std::printf("probe walk: %.2f slots per lookup; %.1f per absent pair once the table is full\n",
+                static_cast<double>(slots) / static_cast<double>(lookups),
+                absent == 0 ? 0.0 : static_cast<double>(absent_slots) / static_cast<double>(absent));
+}
+
 template <typename F>
 void time(const char* name, F run, const std::vector<std::uint8_t>& in) {
     const auto start = std::chrono::steady_clock::now();
@@ -100,5 +142,6 @@ int main(int argc, char** argv) {
         time("mornak", with_mornak_table, in);
         time("open", with_open_table, in);
     }
+    walk_lengths(in);
     return 0;
 }

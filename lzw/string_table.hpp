@@ -24,7 +24,7 @@ extern Slot table[TABLE_SIZE];
 
 // Two summaries kept beside the table, because at 96% load a probe sequence
 // is long: on a text about 7.6 slots per lookup, and a pair that is absent
-// walks to an empty slot, some 27 slots on average.
+// walks to an empty slot, some 35 slots.
 //
 // tag: one byte per slot, EMPTY_TAG for an empty slot, else tag_of(prefix,
 // byte) of its string. A walk reads these 66 KiB, which stay close to the
