@@ -18,7 +18,6 @@ import shutil
 import statistics
 import subprocess
 import sys
-import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -146,9 +145,8 @@ def measure(build, inputs, tools, runs, expected, record):
             results.append((path.name, size, label, out_bytes, statistics.median(walls),
                             statistics.median(cpus), max(peaks)))
             print(f"  {path.name:20} {label:12} {statistics.median(walls):8.3f} s", file=sys.stderr)
-        missing = [] if record else [p for p in [path.name] if p not in expected]
-        for name in missing:
-            print(f"note: no recorded SHA-256 for {name}.bk (run with --record to add it)", file=sys.stderr)
+        if not record and path.name not in expected:
+            print(f"note: no recorded SHA-256 for {path.name}.bk (run with --record to add it)", file=sys.stderr)
     return results, changed
 
 
