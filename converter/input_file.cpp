@@ -7,7 +7,7 @@ namespace converter {
 
 int open_input(const char* path) { return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
 
-InputKind inspect_input(int fd, std::int64_t& size) {
+InputKind inspect_input(int fd, std::int64_t& size, mode_t& mode) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         return InputKind::unknown;
@@ -19,6 +19,7 @@ InputKind inspect_input(int fd, std::int64_t& size) {
         return InputKind::other;
     }
     size = info.st_size;
+    mode = info.st_mode;
     return InputKind::regular;
 }
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -16,9 +15,11 @@
 #include <limits>
 #include <string>
 
+#include "converter/bk_header.hpp"
 #include "converter/input_file.hpp"
 #include "converter/output_file.hpp"
 #include "converter/output_name.hpp"
+#include "converter/signals.hpp"
 #include "lzw/encoder.hpp"
 
 namespace {
@@ -30,11 +31,16 @@ constexpr int EXIT_USAGE = 2;
 // The .bk header stores the input length as a signed 32-bit number.
 constexpr std::int64_t MAX_INPUT_BYTES = std::numeric_limits<std::int32_t>::max();
 
+// Bytes of code stream collected before they go to the file in one write.
+constexpr std::size_t OUTPUT_CAPACITY = 4'000'000;
+
 // What a run holds that has to be given back however it ends.
 struct Run {
     std::FILE* input = nullptr;
     std::uint8_t* stream = nullptr;
+    int write_error = 0;  // errno of the first failed write of the .bk file
 };
+Run run;
 
 [[gnu::format(printf, 1, 2)]] int fail(const char* format, ...) {
     std::va_list arguments;
@@ -44,7 +50,12 @@ struct Run {
     return EXIT_FAILED;
 }
 
-int open_and_measure(Run& run, const char* path, std::int64_t& size) {
+bool drain_to_output(std::span<const std::uint8_t> bytes) {
+    run.write_error = converter::append_output(bytes);
+    return run.write_error == 0;
+}
+
+int open_and_measure(const char* path, std::int64_t& size, mode_t& mode) {
     const int fd = converter::open_input(path);
     if (fd < 0) {
         return fail("Can't open file %s\n", path);
@@ -55,7 +66,7 @@ int open_and_measure(Run& run, const char* path, std::int64_t& size) {
         ::close(fd);
         return fail("Can't read file %s: %s\n", path, std::strerror(error));
     }
-    switch (converter::inspect_input(fd, size)) {
+    switch (converter::inspect_input(fd, size, mode)) {
         case converter::InputKind::regular:
             break;
         case converter::InputKind::folder:
@@ -72,38 +83,41 @@ int open_and_measure(Run& run, const char* path, std::int64_t& size) {
     return EXIT_CONVERTED;
 }
 
-int convert(Run& run, const char* path) {
+int convert(const char* path) {
     std::int64_t size = 0;
-    if (const int status = open_and_measure(run, path, size); status != EXIT_CONVERTED) {
+    mode_t mode = 0;
+    if (const int status = open_and_measure(path, size, mode); status != EXIT_CONVERTED) {
         return status;
     }
-
-    const std::size_t capacity = lzw::stream_capacity(static_cast<std::uint64_t>(size));
-    run.stream = static_cast<std::uint8_t*>(std::malloc(capacity));
+    run.stream = static_cast<std::uint8_t*>(std::malloc(OUTPUT_CAPACITY));
     if (run.stream == nullptr) {
-        return fail("Can't convert file %s: not enough memory for %zu bytes\n", path, capacity);
+        return fail("Can't convert file %s: not enough memory for %zu bytes\n", path, OUTPUT_CAPACITY);
     }
-    lzw::start_engine(run.stream, capacity);
+    const std::string target = converter::derive_output_name(path);
+    if (const int error = converter::begin_output(target, converter::output_mode(mode))) {
+        return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
+    }
+    const auto header = converter::make_header(static_cast<std::int32_t>(size));
+    if (!drain_to_output(header)) {
+        return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(run.write_error));
+    }
+
+    lzw::start_engine(run.stream, OUTPUT_CAPACITY, drain_to_output, static_cast<std::uint64_t>(size));
     lzw::compress_file(run.input);
+    if (lzw::writer_failed()) {
+        return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(run.write_error));
+    }
     if (std::ferror(run.input)) {
         return fail("Can't read file %s: %s\n", path, std::strerror(lzw::read_error));
     }
-    if (!converter::ended_at(run.input, size) || lzw::writer_overflowed()) {
+    if (!converter::ended_at(run.input, size)) {
         return fail("Can't read file %s: it changed while being read\n", path);
     }
-    std::fclose(run.input);
-    run.input = nullptr;
-
-    const auto stream_bytes = static_cast<std::size_t>(lzw::write_position - run.stream);
-    const auto header = converter::make_header(static_cast<std::int32_t>(size));
-    const std::string target = converter::derive_output_name(path);
-    if (const int error = converter::write_output_file(target, header, {run.stream, stream_bytes})) {
+    const auto out_bytes = static_cast<long long>(converter::output_bytes());
+    if (const int error = converter::commit_output()) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
-    std::free(run.stream);
-    run.stream = nullptr;
 
-    const auto out_bytes = static_cast<long long>(stream_bytes + converter::HEADER_BYTES);
     std::printf("In : %lld bytes\n", static_cast<long long>(size));
     std::printf("Out: %lld bytes\n", out_bytes);
     if (size == 0) {
@@ -126,17 +140,14 @@ int finish(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Past a file size limit, let write() fail with EFBIG so the temporary
-    // file is cleaned up, instead of the process being killed.
-    std::signal(SIGXFSZ, SIG_IGN);
-    converter::remove_temporary_on_signals();
-
+    converter::install_signal_policy();
     if (argc != 2) {
         std::printf("Ostrivel ver. 1.2 by Vuldrim\nUsage: mornak <filename>\n");
         return finish(EXIT_USAGE);
     }
-    Run run;
-    const int status = convert(run, argv[1]);
+    const int status = convert(argv[1]);
+    // The one cleanup path, whatever happened above.
+    converter::abort_output();
     if (run.input != nullptr) {
         std::fclose(run.input);
     }

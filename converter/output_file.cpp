@@ -7,8 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
+
+#include "converter/signals.hpp"
 
 namespace converter {
 
@@ -21,61 +22,20 @@ constexpr const char* TEMPORARY_NAME = ".mornak-XXXXXX";
 // Largest single write; Linux moves at most about 2 GiB per call anyway.
 constexpr std::size_t MAX_WRITE = std::size_t{1} << 30;
 
-constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// The output in the making. `fd` is -1 when none is open; `temporary` names
+// the file behind it, empty when writing to standard output.
+struct Output {
+    int fd = -1;
+    std::string temporary;
+    std::string target;
+    std::uint64_t bytes = 0;
+};
+Output output;
 
 // The temporary file's name from its creation until it is renamed or
 // removed, else null. Read by the signal handler, hence lock-free.
 std::atomic<const char*> temporary_in_use{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
-
-extern "C" void remove_temporary_and_end(int signal_number) {
-    if (const char* name = temporary_in_use.load()) {
-        ::unlink(name);
-    }
-    ::signal(signal_number, SIG_DFL);
-    ::raise(signal_number);  // delivered as soon as this handler returns
-}
-
-// Holds back the cleanup signals while the temporary file comes into being or
-// goes away, so that temporary_in_use always says whether it exists.
-struct SignalsHeld {
-    sigset_t before{};
-    SignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int s : CLEANUP_SIGNALS) {
-            sigaddset(&held, s);
-        }
-        ::sigprocmask(SIG_BLOCK, &held, &before);
-    }
-    ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &before, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-};
-
-// The new file's descriptor, or -1 with the reason in `error`.
-int create_temporary(std::string& name, int& error) {
-    const SignalsHeld held;
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    error = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        temporary_in_use = name.c_str();
-    }
-    return fd;
-}
-
-// Renames the temporary file over `target`, or removes it after a failure.
-int settle_temporary(const std::string& name, const std::string& target, int error) {
-    const SignalsHeld held;
-    if (error == 0 && ::rename(name.c_str(), target.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::unlink(name.c_str());
-    }
-    temporary_in_use = nullptr;
-    return error;
-}
 
 std::string temporary_template(const std::string& target) {
     const std::size_t slash = target.rfind('/');
@@ -83,15 +43,58 @@ std::string temporary_template(const std::string& target) {
     return folder + TEMPORARY_NAME;
 }
 
-mode_t creation_mode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+// Forgets the output; with `remove`, removes its temporary file too.
+void reset_output(bool remove) {
+    {
+        const SignalsHeld held;
+        if (remove && !output.temporary.empty()) {
+            ::unlink(output.temporary.c_str());
+        }
+        temporary_in_use = nullptr;
+    }
+    output = Output{};
 }
 
-int write_all(int fd, std::span<const std::uint8_t> bytes) {
+}  // namespace
+
+mode_t output_mode(mode_t input_mode) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return input_mode & 0666 & ~mask;
+}
+
+int begin_output(const std::string& target, mode_t mode) {
+    abort_output();
+    output.target = target;
+    output.temporary = temporary_template(target);
+    int error = 0;
+    {
+        const SignalsHeld held;
+        output.fd = ::mkostemp(output.temporary.data(), O_CLOEXEC);
+        if (output.fd < 0) {
+            error = errno;
+        } else {
+            temporary_in_use = output.temporary.c_str();
+        }
+    }
+    if (error == 0 && ::fchmod(output.fd, mode) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        abort_output();
+    }
+    return error;
+}
+
+void begin_output_to_stdout() {
+    abort_output();
+    output.fd = STDOUT_FILENO;
+}
+
+int append_output(std::span<const std::uint8_t> bytes) {
+    output.bytes += bytes.size();
     while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), std::min(bytes.size(), MAX_WRITE));
+        const ssize_t written = ::write(output.fd, bytes.data(), std::min(bytes.size(), MAX_WRITE));
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -106,50 +109,43 @@ int write_all(int fd, std::span<const std::uint8_t> bytes) {
     return 0;
 }
 
-int fill_and_close(int fd, std::span<const std::uint8_t> header, std::span<const std::uint8_t> body) {
-    int error = ::fchmod(fd, creation_mode()) != 0 ? errno : 0;
+std::uint64_t output_bytes() { return output.bytes; }
+
+int commit_output() {
+    if (output.temporary.empty()) {  // standard output stays open
+        output = Output{};
+        return 0;
+    }
+    // On local file systems close reports nothing about the data, which the
+    // writes already delivered to the kernel; it counts all the same, as on
+    // network file systems it is where a failed write-back shows. There is no
+    // fsync: inputs are never removed, so a crash can cost only a result that
+    // can be made again.
+    int error = ::close(output.fd) != 0 ? errno : 0;
+    output.fd = -1;
     if (error == 0) {
-        error = write_all(fd, header);
+        const SignalsHeld held;
+        if (::rename(output.temporary.c_str(), output.target.c_str()) != 0) {
+            error = errno;
+        } else {
+            temporary_in_use = nullptr;
+            output.temporary.clear();
+        }
     }
-    if (error == 0) {
-        error = write_all(fd, body);
-    }
-    // Delayed write errors surface at close, so its result counts too.
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
-    }
+    reset_output(true);
     return error;
 }
 
-}  // namespace
-
-std::array<std::uint8_t, HEADER_BYTES> make_header(std::int32_t input_size) {
-    const auto size = static_cast<std::uint32_t>(input_size);
-    return {'b', 'o', 'o', 'k', static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-            static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
-}
-
-int write_output_file(const std::string& target, std::span<const std::uint8_t> header,
-                      std::span<const std::uint8_t> body) {
-    std::string temporary = temporary_template(target);
-    int error = 0;
-    const int fd = create_temporary(temporary, error);
-    if (fd < 0) {
-        return error;
+void abort_output() {
+    if (output.fd >= 0 && !output.temporary.empty()) {
+        ::close(output.fd);
     }
-    return settle_temporary(temporary, target, fill_and_close(fd, header, body));
+    reset_output(true);
 }
 
-void remove_temporary_on_signals() {
-    struct sigaction action {};
-    action.sa_handler = remove_temporary_and_end;
-    sigemptyset(&action.sa_mask);
-    for (const int s : CLEANUP_SIGNALS) {
-        // A signal ignored from the start (nohup, a background job) stays ignored.
-        struct sigaction previous {};
-        if (::sigaction(s, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
-            ::sigaction(s, &action, nullptr);
-        }
+void remove_temporary_in_handler() {
+    if (const char* name = temporary_in_use.load()) {
+        ::unlink(name);
     }
 }
 

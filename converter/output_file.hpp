@@ -1,31 +1,45 @@
-// Writing the .bk file without ever leaving a partial one in its place.
+// The one way both programs write a result: into a temporary file beside the
+// target, renamed over the target only when it is complete and closed, so the
+// target is either replaced whole or left as it was. One output at a time.
 #pragma once
 
-#include <array>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
 
 namespace converter {
 
-inline constexpr std::size_t HEADER_BYTES = 8;
+// The mode for a file made from an input of mode `input_mode`: its permission
+// bits without execute bits, less the umask. It never grants more than the
+// input does.
+mode_t output_mode(mode_t input_mode);
 
-// "book", then the input length as signed 32-bit little-endian.
-std::array<std::uint8_t, HEADER_BYTES> make_header(std::int32_t input_size);
+// Creates the temporary file in `target`'s folder with `mode`. A symbolic
+// link at `target` will be replaced, not written through. 0, or the errno of
+// the step that failed (nothing is then left behind).
+int begin_output(const std::string& target, mode_t mode);
 
-// Writes `header` then `body` to `target`. The bytes go to a temporary file in
-// the target's folder, which is renamed over `target` only once it is
-// complete and closed, so `target` is either replaced whole or left as it
-// was. The new file gets the mode a plain creation gives (0666 less the
-// umask); a symbolic link at `target` is replaced, not written through.
-// Returns 0, or the errno of the step that failed, after removing the
-// temporary file.
-int write_output_file(const std::string& target, std::span<const std::uint8_t> header,
-                      std::span<const std::uint8_t> body);
+// Writes to standard output instead: append writes there, commit and abort
+// leave it open. A failed or closed standard output fails the append.
+void begin_output_to_stdout();
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary file, if one exists at
-// that moment, before they end the process as they would have anyway (so the
-// parent sees the signal, and a shell reports 128 + its number).
-void remove_temporary_on_signals();
+// Appends `bytes`; 0 or errno. After a failure the output is only fit to abort.
+int append_output(std::span<const std::uint8_t> bytes);
+
+// Bytes appended since begin.
+std::uint64_t output_bytes();
+
+// Closes the temporary file and renames it over the target; 0, or errno after
+// removing the temporary file.
+int commit_output();
+
+// Removes the temporary file, if one is open; a no-op otherwise.
+void abort_output();
+
+// For the signal handler: removes the temporary file if it exists at that
+// moment. Async-signal-safe.
+void remove_temporary_in_handler();
 
 }  // namespace converter

@@ -1,12 +1,10 @@
 #include "lzw/code_stream.hpp"
 
-#include <limits>
 
 namespace lzw {
 
 std::int32_t code_width = INITIAL_CODE_BITS;
 std::uint32_t bytes_out = 0;
-std::uint8_t* write_position = nullptr;
 
 namespace {
 
@@ -14,8 +12,14 @@ namespace {
 // `out_bits`; between calls 0 <= out_count <= 7.
 std::uint32_t out_bits = 0;
 std::int32_t out_count = 0;
-std::uint8_t* write_end = nullptr;
-bool overflowed = false;
+
+// Stored bytes wait in [area, write_position); the area is drained once fewer
+// than MAX_BYTES_PER_CODE bytes are left before area_end.
+std::uint8_t* area = nullptr;
+std::uint8_t* area_end = nullptr;
+std::uint8_t* write_position = nullptr;
+Drain drain = nullptr;
+bool failed = false;
 
 // Reader accumulator: `in_count` bits held left-aligned in `in_bits`.
 std::uint32_t in_bits = 0;
@@ -27,42 +31,40 @@ constexpr std::ptrdiff_t MAX_BYTES_PER_CODE = 3;
 
 }  // namespace
 
-void start_writer(std::uint8_t* output, std::size_t capacity) {
+void start_writer(std::uint8_t* output, std::size_t capacity, Drain to) {
+    area = output;
+    area_end = output + capacity;
     write_position = output;
-    write_end = output + capacity;
+    drain = to;
     out_bits = 0;
     out_count = 0;
     bytes_out = 0;
-    overflowed = false;
+    failed = false;
+}
+
+bool flush_writer() {
+    if (!failed && write_position != area) {
+        failed = !drain({area, write_position});
+    }
+    write_position = area;  // after a failure the bytes are dropped
+    return !failed;
 }
 
 void write_code(std::uint32_t code) {
     out_bits |= code << (32 - code_width - out_count);
     out_count += code_width;
-    const bool room = write_end - write_position >= MAX_BYTES_PER_CODE;
-    overflowed = overflowed || !room;
+    if (area_end - write_position < MAX_BYTES_PER_CODE) {
+        flush_writer();
+    }
     while (out_count >= 8) {
-        if (room) {
-            *write_position++ = static_cast<std::uint8_t>(out_bits >> 24);
-        }
+        *write_position++ = static_cast<std::uint8_t>(out_bits >> 24);
         out_bits <<= 8;
         out_count -= 8;
         ++bytes_out;
     }
 }
 
-bool writer_overflowed() { return overflowed; }
-
-std::size_t stream_capacity(std::uint64_t input_bytes) {
-    constexpr std::uint64_t entries_per_dictionary = (1u << MAX_CODE_BITS) - FIRST_FREE_CODE;
-    const std::uint64_t bits = 16 * input_bytes + 16 * (input_bytes / entries_per_dictionary) +
-                               4 * (MAX_CODE_BITS + 1);
-    // The slack lets write_code check for room once per code, not per byte.
-    const std::uint64_t bytes = bits / 8 + MAX_BYTES_PER_CODE;
-    // Where size_t is narrower, a size no allocation can meet.
-    return bytes > std::numeric_limits<std::size_t>::max() ? std::numeric_limits<std::size_t>::max()
-                                                            : static_cast<std::size_t>(bytes);
-}
+bool writer_failed() { return failed; }
 
 void start_reader() {
     in_bits = 0;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 namespace lzw {
 
@@ -29,26 +30,26 @@ extern std::int32_t code_width;
 // encoder reads it for its ratio checks and resets it on a fresh dictionary.
 extern std::uint32_t bytes_out;
 
-// Next free byte of the output area; it never passes the area's end.
-extern std::uint8_t* write_position;
+// Takes each run of stored bytes off the writer's hands, in order; false
+// when they could not be kept, after which nothing more is handed over.
+using Drain = bool (*)(std::span<const std::uint8_t> bytes);
 
-// Points the writer at an empty output area of `capacity` bytes and empties
-// its accumulator and `bytes_out`. `write_position` starts at `output`.
-void start_writer(std::uint8_t* output, std::size_t capacity);
+// Points the writer at an empty area of `capacity` bytes (at least
+// MIN_AREA_BYTES), which it hands to `drain` each time it is nearly full, and
+// empties its accumulator and `bytes_out`.
+inline constexpr std::size_t MIN_AREA_BYTES = 16;
+void start_writer(std::uint8_t* area, std::size_t capacity, Drain drain);
 
 // Appends `code` (below 2^code_width) at the current width. A byte is stored
-// the moment its eighth bit arrives. Bytes that would land past the end of the
-// output area are dropped and `writer_overflowed()` turns true.
+// the moment its eighth bit arrives.
 void write_code(std::uint32_t code);
 
-// True once a write has been dropped for want of room since start_writer.
-bool writer_overflowed();
+// Hands every byte stored so far to the drain. The bits still waiting in the
+// accumulator (fewer than 8) are never stored. False when any drain failed.
+bool flush_writer();
 
-// Most bytes the encoder can store for an input of `input_bytes` bytes. Each
-// written data code stands for at least one input byte and is at most 16
-// bits; a CLEAR_CODE (16 bits) needs 65278 data codes before it; the closing
-// four codes take at most 17 bits each.
-std::size_t stream_capacity(std::uint64_t input_bytes);
+// True once a drain has failed since start_writer.
+bool writer_failed();
 
 // Empties the reader's accumulator, for the start of a new stream.
 void start_reader();

@@ -1,5 +1,6 @@
 #include "lzw/encoder.hpp"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "lzw/string_table.hpp"
@@ -20,6 +21,7 @@ std::uint32_t next_code = FIRST_FREE_CODE;  // number of the next dictionary ent
 std::int32_t ratio_mark = START_RATIO_MARK;  // percent at the last ratio check
 std::uint32_t next_check = RATIO_CHECK_GAP;  // a full dictionary is checked once bytes_in passes this
 std::uint32_t bytes_in = 0;  // bytes consumed after the first one, since the start or the last CLEAR_CODE
+std::uint64_t bytes_to_read = 0;  // the input limit plus the one byte that tells it was passed
 
 std::uint8_t input_block[READ_BLOCK];
 
@@ -31,14 +33,16 @@ void fresh_dictionary() {
     ratio_mark = START_RATIO_MARK;
 }
 
-// Fills input_block; 0 at the end of the input, after a failed read, or once
-// the output area has run out of room.
+// Fills input_block; 0 at the end of the input, after a failed read or drain,
+// or past the input limit.
 std::size_t read_block(std::FILE* input) {
-    if (std::ferror(input) || writer_overflowed()) {
+    if (std::ferror(input) || std::feof(input) || writer_failed() || bytes_to_read == 0) {
         return 0;
     }
-    const std::size_t got = std::fread(input_block, 1, READ_BLOCK, input);
-    if (got < READ_BLOCK && std::ferror(input)) {
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(READ_BLOCK, bytes_to_read));
+    const std::size_t got = std::fread(input_block, 1, wanted, input);
+    bytes_to_read -= got;
+    if (got < wanted && std::ferror(input)) {
         read_error = errno;
     }
     return got;
@@ -74,13 +78,14 @@ void check_ratio() {
 
 }  // namespace
 
-void start_engine(std::uint8_t* output, std::size_t capacity) {
+void start_engine(std::uint8_t* area, std::size_t capacity, Drain drain, std::uint64_t input_limit) {
     code_width = INITIAL_CODE_BITS;
     max_code = (1u << INITIAL_CODE_BITS) - 1;
     next_check = RATIO_CHECK_GAP;
     bytes_in = 0;
     read_error = 0;
-    start_writer(output, capacity);
+    bytes_to_read = input_limit + 1;
+    start_writer(area, capacity, drain);
     start_reader();
 }
 
@@ -142,6 +147,7 @@ void compress_file(std::FILE* input) {
     for (int i = 0; i < 3; ++i) {
         write_code(0);
     }
+    flush_writer();
     std::fputc('\n', stdout);
 }
 

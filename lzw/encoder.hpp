@@ -25,15 +25,16 @@ extern int read_error;
 
 // Sets all of the engine's process-wide state back to where a fresh process
 // starts (11-bit codes, empty accumulators, fresh counters) and points the
-// writer at `output`, which must hold stream_capacity(input size) bytes.
-void start_engine(std::uint8_t* output, std::size_t capacity);
+// writer at `area` (see start_writer). compress_file will read at most
+// `input_limit` bytes, and one more to tell whether the input ends there.
+void start_engine(std::uint8_t* area, std::size_t capacity, Drain drain, std::uint64_t input_limit);
 
 // Reads `input` to its end and writes its complete code stream, closing codes
-// included. Prints "Compressing", a dot per 10000 input bytes (the count
-// restarts with each fresh dictionary) and a closing newline. Stops early only
-// if a read fails (then std::ferror(input) is set and read_error says why) or
-// the output area ran out of room, which only an input that grew beyond the
-// size it was measured at can cause.
+// included, handing every stored byte to the drain. Prints "Compressing", a
+// dot per 10000 input bytes (the count restarts with each fresh dictionary)
+// and a closing newline. Stops early if a read fails (then std::ferror(input)
+// is set and read_error says why), if a drain fails (writer_failed()), or
+// once it has read one byte past `input_limit` (the input outgrew its size).
 void compress_file(std::FILE* input);
 
 }  // namespace lzw

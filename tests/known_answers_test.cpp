@@ -9,6 +9,30 @@
 
 namespace {
 
+Bytes drained;
+bool drain_accepts = true;
+
+// Writes `codes` through an area of `capacity` bytes and returns what was
+// handed to the drain; a refusing drain keeps nothing.
+Bytes write_through_area(const std::vector<std::pair<std::uint32_t, int>>& codes, std::size_t capacity,
+                         bool accept) {
+    drained.clear();
+    drain_accepts = accept;
+    Bytes area(capacity);
+    lzw::start_writer(area.data(), area.size(), [](std::span<const std::uint8_t> bytes) {
+        if (drain_accepts) {
+            drained.insert(drained.end(), bytes.begin(), bytes.end());
+        }
+        return drain_accepts;
+    });
+    for (const auto& [code, width] : codes) {
+        lzw::code_width = width;
+        lzw::write_code(code);
+    }
+    lzw::flush_writer();
+    return drained;
+}
+
 struct EncoderCase {
     const char* name;
     Bytes input;
@@ -68,28 +92,25 @@ TEST(KnownAnswers, WriterPacksMostSignificantBitFirst) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes out(lzw::stream_capacity(c.codes.size()));
-        lzw::start_writer(out.data(), out.size());
-        for (const auto& [code, width] : c.codes) {
-            lzw::code_width = width;
-            lzw::write_code(code);
-        }
-        out.resize(static_cast<std::size_t>(lzw::write_position - out.data()));
+        const Bytes out = write_through_area(c.codes, 64, true);
         EXPECT_EQ(out, c.stored);
         EXPECT_EQ(out, pack(c.codes));
         EXPECT_EQ(lzw::bytes_out, c.stored.size());
     }
 }
 
-TEST(KnownAnswers, WriterNeverStoresPastItsArea) {
-    Bytes area(10);
-    lzw::start_writer(area.data(), area.size());
-    lzw::code_width = 16;
-    for (int i = 0; i < 100; ++i) {
-        lzw::write_code(0xFFFF);
+TEST(KnownAnswers, WriterDrainsItsAreaInOrderAndStopsAfterAFailedDrain) {
+    std::vector<std::pair<std::uint32_t, int>> codes;
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        const int width = 11 + static_cast<int>(i % 7);
+        codes.emplace_back(i * 37 % (1u << width), width);
     }
-    EXPECT_TRUE(lzw::writer_overflowed());
-    EXPECT_LE(lzw::write_position, area.data() + area.size());
+    // The smallest area drains every few codes; the bytes still come in order.
+    EXPECT_EQ(write_through_area(codes, lzw::MIN_AREA_BYTES, true), pack(codes));
+    EXPECT_FALSE(lzw::writer_failed());
+    // A failed drain is final: nothing more is handed over.
+    EXPECT_EQ(write_through_area(codes, lzw::MIN_AREA_BYTES, false), Bytes{});
+    EXPECT_TRUE(lzw::writer_failed());
 }
 
 }  // namespace

@@ -52,13 +52,14 @@ void Folder::make(const Entry& e) const {
         if (e.kind == Kind::sparse) {
             fs::resize_file(at, static_cast<std::uintmax_t>(e.size));
         }
+        ::chmod(at.c_str(), e.mode);
     }
 }
 
 std::vector<std::string> Folder::listing() const {
     std::vector<std::string> names;
     for (const auto& item : fs::recursive_directory_iterator(path)) {
-        names.push_back(fs::relative(item.path(), path).string() + (item.is_directory() ? "/" : ""));
+        names.push_back(item.path().lexically_relative(path).string() + (item.is_directory() ? "/" : ""));
     }
     std::ranges::sort(names);
     return names;
@@ -72,9 +73,11 @@ Bytes Folder::read(const std::string& name) const {
 Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args, const Options& options) {
     int out_pipe[2];
     int err_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+    int closed_pipe[2];
+    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(closed_pipe) != 0) {
         return {-1, "pipe failed", {}};
     }
+    ::close(closed_pipe[0]);
     // Built before fork: the child only calls what is safe there.
     std::vector<char*> argv{const_cast<char*>(MORNAK_BINARY)};
     for (const auto& a : args) {
@@ -94,12 +97,18 @@ Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args,
     if (child == 0) {
         ::close(out_pipe[0]);
         ::close(err_pipe[0]);
-        ::dup2(options.stdout_full ? ::open("/dev/full", O_WRONLY) : out_pipe[1], STDOUT_FILENO);
+        const int out = options.stdout_full     ? ::open("/dev/full", O_WRONLY)
+                        : options.stdout_closed ? closed_pipe[1]
+                                                : out_pipe[1];
+        ::dup2(out, STDOUT_FILENO);
+        ::signal(SIGPIPE, SIG_DFL);  // as a shell starts it
+        const rlimit no_core{0, 0};  // signals that dump core leave no file behind
+        ::setrlimit(RLIMIT_CORE, &no_core);
         ::dup2(err_pipe[1], STDERR_FILENO);
         if (::chdir(folder.c_str()) != 0) {
             ::_exit(126);
         }
-        ::umask(022);
+        ::umask(options.umask);
         ::alarm(60);  // a hang fails the case instead of the whole run
         if (options.file_limit != 0) {
             const rlimit limit{options.file_limit, options.file_limit};
@@ -115,6 +124,7 @@ Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args,
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
+    ::close(closed_pipe[1]);
     // The converter writes little to standard error, so reading it second cannot block the child.
     Outcome outcome{-1, read_all(out_pipe[0]), read_all(err_pipe[0])};
     int status = 0;

@@ -17,10 +17,13 @@ struct Entry {
     std::string content;  // a file's bytes, or where a link points
     Kind kind = Kind::file;
     off_t size = 0;       // a sparse file's length
+    mode_t mode = 0644;   // a file's permission bits
 };
 
 struct Options {
-    bool stdout_full = false;  // standard output is /dev/full
+    bool stdout_full = false;    // standard output is /dev/full
+    bool stdout_closed = false;  // standard output is a pipe nobody reads
+    mode_t umask = 022;
     rlim_t file_limit = 0;     // RLIMIT_FSIZE in bytes when not 0
     rlim_t memory_limit = 0;   // RLIMIT_AS in bytes when not 0
     std::vector<std::string> environment = {};  // NAME=value added to mornak's environment

@@ -34,8 +34,14 @@ Encoded encode(std::span<const std::uint8_t> input) {
     }
     std::rewind(in.get());
 
-    Bytes stream(lzw::stream_capacity(input.size()));
-    lzw::start_engine(stream.data(), stream.size());
+    static Bytes stream;
+    stream.clear();
+    // A small area, so that long inputs cross many drains.
+    std::array<std::uint8_t, 4096> area{};
+    lzw::start_engine(area.data(), area.size(), [](std::span<const std::uint8_t> bytes) {
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+        return true;
+    }, input.size());
     std::fflush(stdout);
     const int saved = ::dup(STDOUT_FILENO);
     ::dup2(::fileno(console.get()), STDOUT_FILENO);
@@ -44,7 +50,6 @@ Encoded encode(std::span<const std::uint8_t> input) {
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
 
-    stream.resize(static_cast<std::size_t>(lzw::write_position - stream.data()));
     std::string text(static_cast<std::size_t>(std::ftell(console.get())), '\0');
     std::rewind(console.get());
     text.resize(std::fread(text.data(), 1, text.size(), console.get()));

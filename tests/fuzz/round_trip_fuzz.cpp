@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "converter/output_file.hpp"
+#include "converter/bk_header.hpp"
 #include "lzw/encoder.hpp"
 #include "tests/decoder.hpp"
 
@@ -35,21 +35,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (input == nullptr) {
         fail("cannot open the input");
     }
-    std::vector<std::uint8_t> stream(lzw::stream_capacity(size));
-    lzw::start_engine(stream.data(), stream.size());
+    static std::vector<std::uint8_t> stream;
+    stream.clear();
+    // A small area, so that the fuzzer crosses drains often.
+    std::uint8_t area[256];
+    lzw::start_engine(area, sizeof area, [](std::span<const std::uint8_t> bytes) {
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+        return true;
+    }, size);
     lzw::compress_file(input);
-    if (std::ferror(input) || lzw::writer_overflowed()) {
+    if (std::ferror(input) || lzw::writer_failed() || std::fgetc(input) != EOF) {
         fail("the encoder stopped early");
     }
     std::fclose(input);
-    stream.resize(static_cast<std::size_t>(lzw::write_position - stream.data()));
 
     const auto header = converter::make_header(static_cast<std::int32_t>(size));
-    std::uint32_t length = 0;
-    for (std::size_t i = 8; i-- > 4;) {
-        length = length << 8 | header[i];
-    }
-    if (std::memcmp(header.data(), "book", 4) != 0 || length != size) {
+    std::int32_t length = -1;
+    if (converter::parse_header(header, length) != converter::HeaderFault::none ||
+        static_cast<std::size_t>(length) != size) {
         fail("header");
     }
     const Decoded back = decode_stream(stream);
