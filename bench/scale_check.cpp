@@ -85,8 +85,16 @@ int main(int argc, char** argv) {
         }
     }
     longest = std::max(longest, decoded.codes.back().end_bit / 8 - since);
+    // Input bytes encoded while no entry could be made: the decoder's count
+    // reaches the limit one code after the encoder's.
+    std::uint64_t full_bytes = 0;
+    for (const TracedCode& c : decoded.codes) {
+        full_bytes += c.entries >= (1u << lzw::MAX_CODE_BITS) ? c.length : 0;
+    }
     std::printf("round trip: exact, %zu codes, %llu CLEAR_CODEs, all where the ratio rule puts them\n",
                 decoded.codes.size(), static_cast<unsigned long long>(clears));
+    std::printf("input bytes encoded with a full dictionary: %.1f%%\n",
+                input.empty() ? 0.0 : 100.0 * static_cast<double>(full_bytes) / static_cast<double>(input.size()));
     std::printf("longest dictionary run: %llu stream bytes%s\n", static_cast<unsigned long long>(longest),
                 longest > 42949672 ? " (bytes_out * 100 wrapped within it)" : "");
     return 0;
