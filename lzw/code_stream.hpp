@@ -40,9 +40,37 @@ using Drain = bool (*)(std::span<const std::uint8_t> bytes);
 inline constexpr std::size_t MIN_AREA_BYTES = 16;
 void start_writer(std::uint8_t* area, std::size_t capacity, Drain drain);
 
+// The writer's state, kept together and set by start_writer. Stored bytes wait
+// in [area, position) until the area is drained.
+struct CodeWriter {
+    std::uint32_t out_bits;    // waiting bits, left-aligned at the top
+    std::int32_t out_count;    // number of waiting bits; 0..7 between calls
+    std::uint8_t* position;    // next free byte of the area
+    std::uint8_t* drain_mark;  // once position passes it, the area is drained before the next code
+    std::uint8_t* area;
+    Drain drain;
+    bool failed;               // a drain failed: later bytes are dropped
+};
+extern CodeWriter writer;
+
+// Hands the area's bytes to the drain and starts it afresh.
+void drain_area();
+
 // Appends `code` (below 2^code_width) at the current width. A byte is stored
-// the moment its eighth bit arrives.
-void write_code(std::uint32_t code);
+// the moment its eighth bit arrives. Inline: the encoder calls it for every code.
+inline void write_code(std::uint32_t code) {
+    if (writer.position > writer.drain_mark) {
+        drain_area();
+    }
+    writer.out_bits |= code << (32 - code_width - writer.out_count);
+    writer.out_count += code_width;
+    while (writer.out_count >= 8) {
+        *writer.position++ = static_cast<std::uint8_t>(writer.out_bits >> 24);
+        writer.out_bits <<= 8;
+        writer.out_count -= 8;
+        ++bytes_out;
+    }
+}
 
 // Hands every byte stored so far to the drain. The bits still waiting in the
 // accumulator (fewer than 8) are never stored. False when any drain failed.

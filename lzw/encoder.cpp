@@ -1,7 +1,10 @@
 #include "lzw/encoder.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "lzw/string_table.hpp"
 
@@ -20,10 +23,18 @@ constexpr std::size_t READ_BLOCK = 64 * 1024;    // bytes
 std::uint32_t next_code = FIRST_FREE_CODE;  // number of the next dictionary entry
 std::int32_t ratio_mark = START_RATIO_MARK;  // percent at the last ratio check
 std::uint32_t next_check = RATIO_CHECK_GAP;  // a full dictionary is checked once bytes_in passes this
-std::uint32_t bytes_in = 0;  // bytes consumed after the first one, since the start or the last CLEAR_CODE
+// Bytes consumed after the first one, since the start or the last CLEAR_CODE.
+// The encoding loop does not count byte by byte: it derives this from its
+// place in the input block, and stores it here before each ratio check.
+std::uint32_t bytes_in = 0;
+std::uint32_t dots_shown = 0;  // dots printed for the current dictionary
 std::uint64_t bytes_to_read = 0;  // the input limit plus the one byte that tells it was passed
 
 std::uint8_t input_block[READ_BLOCK];
+
+constexpr std::chrono::milliseconds DOT_FLUSH_GAP{100};
+bool dots_on_terminal = false;
+std::chrono::steady_clock::time_point last_dot_flush;
 
 void fresh_dictionary() {
     clear_table();
@@ -48,10 +59,25 @@ std::size_t read_block(std::FILE* input) {
     return got;
 }
 
-void count_input_byte() {
-    if (++bytes_in % PROGRESS_STEP == 0) {
-        std::fputc('.', stdout);
-        std::fflush(stdout);
+// Dots go out with the rest of standard output, except on a terminal, where
+// someone watches them: there at most every DOT_FLUSH_GAP.
+void show_dot() {
+    std::fputc('.', stdout);
+    if (dots_on_terminal) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_dot_flush >= DOT_FLUSH_GAP) {
+            std::fflush(stdout);
+            last_dot_flush = now;
+        }
+    }
+}
+
+// Prints the dots the current dictionary owes: one per PROGRESS_STEP of
+// bytes_in. Called at every input block, before a fresh dictionary and at
+// the end, so they appear at most one block late and always in full.
+void show_dots(std::uint32_t consumed) {
+    for (; dots_shown < consumed / PROGRESS_STEP; ++dots_shown) {
+        show_dot();
     }
 }
 
@@ -68,6 +94,8 @@ void check_ratio() {
     if (static_cast<std::int32_t>(ratio) > ratio_mark) {
         write_code(CLEAR_CODE);
         fresh_dictionary();
+        show_dots(bytes_in);
+        dots_shown = 0;
         bytes_out = 0;
         bytes_in = 0;
     } else {
@@ -83,8 +111,11 @@ void start_engine(std::uint8_t* area, std::size_t capacity, Drain drain, std::ui
     max_code = (1u << INITIAL_CODE_BITS) - 1;
     next_check = RATIO_CHECK_GAP;
     bytes_in = 0;
+    dots_shown = 0;
     read_error = 0;
     bytes_to_read = input_limit + 1;
+    dots_on_terminal = ::isatty(STDOUT_FILENO) == 1;
+    last_dot_flush = {};
     start_writer(area, capacity, drain);
     start_reader();
 }
@@ -96,31 +127,31 @@ void compress_file(std::FILE* input) {
     std::size_t got = read_block(input);
     if (got != 0) {
         std::int32_t string_code = input_block[0];  // code of the string matched so far
-        std::size_t at = 1;
+        const std::uint8_t* at = input_block + 1;
+        const std::uint8_t* end = input_block + got;
+        // bytes_in == (at - input_block) + base once the byte before `at` is taken.
+        std::ptrdiff_t base = -1;
         for (;;) {
-            if (at == got) {
+            if (at == end) {
+                const auto consumed = static_cast<std::uint32_t>((end - input_block) + base);
+                show_dots(consumed);
                 got = read_block(input);
-                at = 0;
                 if (got == 0) {
                     break;
                 }
+                at = input_block;
+                end = input_block + got;
+                base = consumed;
             }
-            const std::uint8_t c = input_block[at++];
-            count_input_byte();
-            if (next_code <= max_code) {
-                const std::int32_t slot = find_slot(string_code, c);
-                if (tag[slot] != EMPTY_TAG) {  // the walk just read it; the slot may be far
-                    string_code = table[slot].code;
-                    continue;
-                }
+            const std::uint8_t c = *at++;
+            const std::uint32_t slot = find_slot(string_code, c);
+            if (keys[slot] != EMPTY_KEY) {
+                string_code = codes[slot];
+                continue;
+            }
+            if (next_code <= max_code) {  // when full at 16 bits no entry is made
                 add_entry(slot, static_cast<std::int32_t>(next_code), string_code, c);
                 ++next_code;
-            } else {  // full at 16 bits: no entries are made, so no empty slot is needed
-                const std::int32_t found = find_code(string_code, c);
-                if (found != EMPTY_SLOT) {
-                    string_code = found;
-                    continue;
-                }
             }
             write_code(static_cast<std::uint32_t>(string_code));
             string_code = c;
@@ -132,7 +163,9 @@ void compress_file(std::FILE* input) {
                 max_code = (1u << code_width) - 1;
                 continue;
             }
+            bytes_in = static_cast<std::uint32_t>((at - input_block) + base);
             check_ratio();
+            base = static_cast<std::ptrdiff_t>(bytes_in) - (at - input_block);
         }
         write_code(static_cast<std::uint32_t>(string_code));
     }

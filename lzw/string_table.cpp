@@ -1,20 +1,12 @@
 #include "lzw/string_table.hpp"
 
-#include <algorithm>
-#include <iterator>
+#include <cstring>
 
 namespace lzw {
 
-Slot table[TABLE_SIZE];
-std::uint8_t tag[TABLE_SIZE];
-std::uint64_t seen[PAIR_BITS / 64];
+std::uint32_t keys[TABLE_SIZE];
+std::uint16_t codes[TABLE_SIZE];
 
-void clear_table() {
-    for (Slot& slot : table) {
-        slot.code = EMPTY_SLOT;
-    }
-    std::fill(std::begin(tag), std::end(tag), EMPTY_TAG);
-    std::fill(std::begin(seen), std::end(seen), 0);
-}
+void clear_table() { std::memset(keys, 0xFF, sizeof keys); }
 
 }  // namespace lzw
