@@ -4,10 +4,6 @@
 //   MORNAK_FAULT="write 2 28"        the 2nd write fails with errno 28 (ENOSPC)
 //   MORNAK_FAULT="rename 1 raise 15" SIGTERM arrives as the 1st rename begins
 //   MORNAK_FAULT_COUNTS=FILE         at exit, "name calls" lines for each function
-//
-// malloc counts only blocks of at least LARGE_BLOCK bytes: the converter's
-// output buffer (for inputs over 64 KiB), not the C and C++ runtimes' own
-// allocations, which are smaller.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -21,15 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 
-extern "C" void* __libc_malloc(std::size_t size);
-
 namespace {
 
-constexpr std::size_t LARGE_BLOCK = 128 * 1024;
-
-enum Function { OPEN, FDOPEN, FSTAT, FREAD, MALLOC, MKOSTEMP, WRITE, FCHMOD, CLOSE, RENAME, FUNCTIONS };
-constexpr const char* NAMES[FUNCTIONS] = {"open",  "fdopen", "fstat", "fread", "malloc",
-                                          "mkostemp", "write", "fchmod", "close", "rename"};
+enum Function { OPEN, FDOPEN, FSTAT, FREAD, MKOSTEMP, WRITE, FCHMOD, CLOSE, RENAME, FUNCTIONS };
+constexpr const char* NAMES[FUNCTIONS] = {"open", "fdopen", "fstat", "fread", "mkostemp",
+                                          "write", "fchmod", "close", "rename"};
 
 unsigned long calls[FUNCTIONS];
 int fault_function = -1;
@@ -143,16 +135,6 @@ std::size_t fread(void* into, std::size_t size, std::size_t count, FILE* stream)
     real_close(write_only);
     errno = error;
     return got;
-}
-
-void* malloc(std::size_t size) {
-    if (size >= LARGE_BLOCK) {
-        if (const int error = next_call(MALLOC)) {
-            errno = error;
-            return nullptr;
-        }
-    }
-    return __libc_malloc(size);
 }
 
 int mkostemp(char* name, int flags) {
