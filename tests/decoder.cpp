@@ -1,37 +1,47 @@
 #include "decoder.hpp"
 
-#include <cstdio>
-#include <memory>
+#include <algorithm>
 
 #include "lzw/code_stream.hpp"
+#include "lzw/decoder.hpp"
 
 namespace {
 
 constexpr std::uint32_t CODE_LIMIT = 1u << lzw::MAX_CODE_BITS;  // 65536
-constexpr std::uint64_t CLOSING_BITS_AT_17 = 4 * 17;            // END_CODE and three fillers
 
-std::uint32_t peek_bits(std::span<const std::uint8_t> stream, std::uint64_t bit, int width) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < width; ++i, ++bit) {
-        value = value << 1 | ((std::uint32_t{stream[bit / 8]} >> (7 - bit % 8)) & 1u);
-    }
-    return value;
+std::span<const std::uint8_t> source_bytes;
+std::vector<TracedCode>* trace = nullptr;
+
+std::size_t from_memory(std::span<std::uint8_t> into) {
+    const std::size_t n = std::min(into.size(), source_bytes.size());
+    std::copy_n(source_bytes.begin(), n, into.begin());
+    source_bytes = source_bytes.subspan(n);
+    return n;
 }
 
-struct Dictionary {
-    std::vector<std::uint32_t> prefix = std::vector<std::uint32_t>(CODE_LIMIT);
-    std::vector<std::uint8_t> last = std::vector<std::uint8_t>(CODE_LIMIT);
-    std::vector<std::uint8_t> first = std::vector<std::uint8_t>(CODE_LIMIT);
-    std::vector<std::uint32_t> length = std::vector<std::uint32_t>(CODE_LIMIT);
-    std::vector<bool> known = std::vector<bool>(CODE_LIMIT * 256);  // by prefix * 256 + last byte
-    std::vector<std::size_t> made;  // keys set in `known`, so forgetting costs what learning did
+void record(std::uint32_t code, int width, std::uint64_t end_bit, std::uint32_t length, std::uint32_t next) {
+    trace->push_back({code, width, end_bit, length, next});
+}
 
-    Dictionary() {
-        for (std::uint32_t c = 0; c < 256; ++c) {
-            last[c] = first[c] = static_cast<std::uint8_t>(c);
-            length[c] = 1;
-        }
+const char* fault_name(lzw::DecodeFault fault) {
+    switch (fault) {
+        case lzw::DecodeFault::none: return "";
+        case lzw::DecodeFault::undefined_code: return "undefined code";
+        case lzw::DecodeFault::misplaced_clear: return "misplaced CLEAR_CODE";
+        case lzw::DecodeFault::no_end_code: return "stream ends without END_CODE";
+        case lzw::DecodeFault::short_filler: return "closing filler too short";
+        case lzw::DecodeFault::filler_not_zero: return "filler bit set";
+        case lzw::DecodeFault::trailing_bytes: return "bytes after the closing filler";
+        case lzw::DecodeFault::longer_than_header: return "longer than the header says";
+        case lzw::DecodeFault::shorter_than_header: return "shorter than the header says";
     }
+    return "?";
+}
+
+// Pairs (prefix code, next byte) in the dictionary, as one bit each.
+struct KnownPairs {
+    std::vector<bool> known = std::vector<bool>(std::size_t{CODE_LIMIT} * 256);
+    std::vector<std::size_t> made;  // keys set, so forgetting costs what learning did
     static std::size_t key(std::uint32_t before, std::uint8_t next) { return std::size_t{before} * 256 + next; }
     void forget() {
         for (const std::size_t k : made) {
@@ -39,111 +49,69 @@ struct Dictionary {
         }
         made.clear();
     }
-    void add(std::uint32_t entry, std::uint32_t before, std::uint8_t next) {
+    bool has(std::uint32_t before, std::uint8_t next) const { return known[key(before, next)]; }
+    void add(std::uint32_t before, std::uint8_t next) {
         known[key(before, next)] = true;
         made.push_back(key(before, next));
-        prefix[entry] = before;
-        first[entry] = first[before];
-        last[entry] = next;
-        length[entry] = length[before] + 1;
-    }
-    void emit(std::uint32_t code, std::vector<std::uint8_t>& out) const {
-        const std::size_t at = out.size();
-        out.resize(at + length[code]);
-        for (std::size_t i = length[code]; i-- > 0; code = prefix[code]) {
-            out[at + i] = last[code];
-        }
     }
 };
 
-}  // namespace
-
-Decoded decode_stream(std::span<const std::uint8_t> stream) {
-    Decoded out;
-    const std::uint64_t total_bits = 8 * stream.size();
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        ::fmemopen(const_cast<std::uint8_t*>(stream.data()), stream.size(), "rb"), std::fclose);
-    if (!file) {
-        out.error = "cannot open the stream";
-        return out;
-    }
-    lzw::start_reader();
-    // Kept between calls: the fuzzer decodes many small streams.
-    static Dictionary dictionary;
-    dictionary.forget();
-    int width = lzw::INITIAL_CODE_BITS;
-    std::uint32_t next = lzw::FIRST_FREE_CODE;
-    bool fresh = true;  // no code read since the start or the last CLEAR_CODE
+// The encoder writes a code only when the pair of it and the next byte is not
+// in its dictionary: were it there, it missed a longer match.
+std::string check_longest_matches(const Decoded& decoded) {
+    static KnownPairs pairs;  // kept between calls: the fuzzer decodes many small streams
+    pairs.forget();
+    std::size_t offset = 0;
+    bool fresh = true;
     std::uint32_t previous = 0;
-    std::uint64_t bit = 0;
-    for (;;) {
-        if (bit + static_cast<std::uint64_t>(width) > total_bits) {
-            out.error = "stream ends without END_CODE";
-            return out;
-        }
-        lzw::code_width = width;
-        const std::uint32_t code = lzw::read_code(file.get());
-        bit += static_cast<std::uint64_t>(width);
-        out.codes.push_back({code, width, bit, 0, next});
-        if (code == lzw::END_CODE) {
-            break;
-        }
-        if (code == lzw::CLEAR_CODE) {
-            dictionary.forget();
-            width = lzw::INITIAL_CODE_BITS;
-            next = lzw::FIRST_FREE_CODE;
+    std::uint32_t next = lzw::FIRST_FREE_CODE;
+    for (std::size_t k = 0; k < decoded.codes.size(); ++k) {
+        const TracedCode& c = decoded.codes[k];
+        if (c.code == lzw::CLEAR_CODE) {
+            pairs.forget();
             fresh = true;
+            next = c.entries;
             continue;
         }
-        const bool defined = code < 256 || (!fresh && (code < next || (code == next && next < CODE_LIMIT)));
-        if (!defined) {
-            out.error = "undefined code " + std::to_string(code) + " at code " + std::to_string(out.codes.size() - 1);
-            return out;
+        if (c.length == 0) {
+            continue;
         }
-        // The previous string plus the first byte of this one (the previous
-        // string's own first byte when this code is the entry being made). The
-        // encoder wrote the previous code because that pair was not in its
-        // dictionary: were it there, the encoder missed a longer match.
-        const std::uint8_t joint = dictionary.first[code == next ? previous : code];
-        if (!fresh && dictionary.known[Dictionary::key(previous, joint)]) {
-            out.error = "code " + std::to_string(out.codes.size() - 2) + " is not the longest match";
-            return out;
+        const std::uint8_t joint = decoded.bytes[offset];
+        if (!fresh && pairs.has(previous, joint)) {
+            return "code " + std::to_string(k - 1) + " is not the longest match";
         }
-        if (!fresh && next < CODE_LIMIT) {
-            dictionary.add(next, previous, joint);
-            ++next;
+        if (c.entries != next) {  // the decoder made the entry (previous, joint)
+            pairs.add(previous, joint);
         }
-        dictionary.emit(code, out.bytes);
-        out.codes.back().length = dictionary.length[code];
-        out.codes.back().entries = next;
-        previous = code;
+        next = c.entries;
+        offset += c.length;
+        previous = c.code;
         fresh = false;
-        if (next >= (1u << width) - 1) {
-            if (width < lzw::MAX_CODE_BITS) {
-                ++width;
-            } else if (next == CODE_LIMIT - 1 && total_bits - bit <= CLOSING_BITS_AT_17 &&
-                       peek_bits(stream, bit, 17) == lzw::END_CODE) {
-                // One 16-bit code was left when the input ended: the closing
-                // codes are 17 bits wide. Only this few bits can remain then.
-                width = 17;
-            }
-        }
     }
-    // Three zero fillers at END_CODE's width, of which the writer never stores
-    // the last (fewer than 8) bits.
-    const std::uint64_t rest = total_bits - bit;
-    const auto filler = static_cast<std::uint64_t>(3 * width);
-    if (rest > filler || rest + 8 <= filler) {
-        out.error = "closing filler is " + std::to_string(rest) + " bits, not 3 x " + std::to_string(width);
-    }
-    for (; bit < total_bits && out.error.empty(); ++bit) {
-        if (peek_bits(stream, bit, 1) != 0) {
-            out.error = "filler bit set";
-        }
-    }
-    return out;
+    return {};
 }
 
+}  // namespace
+
+Decoded decode_stream(std::span<const std::uint8_t> stream, std::uint64_t expected) {
+    Decoded out;
+    source_bytes = stream;
+    trace = &out.codes;
+    lzw::trace_code = record;
+    lzw::start_decoder(from_memory, stream.size(), expected);
+    for (auto run = lzw::decode_more(); !run.empty(); run = lzw::decode_more()) {
+        out.bytes.insert(out.bytes.end(), run.begin(), run.end());
+    }
+    lzw::trace_code = nullptr;
+    const lzw::DecodeStatus status = lzw::decode_status();
+    const bool any_length = expected == ANY_LENGTH && status.fault == lzw::DecodeFault::shorter_than_header;
+    if (status.fault != lzw::DecodeFault::none && !any_length) {
+        out.error = std::string(fault_name(status.fault)) + " at bit " + std::to_string(status.at_bit);
+        return out;
+    }
+    out.error = check_longest_matches(out);
+    return out;
+}
 std::string check_ratio_rule(const Decoded& decoded, std::size_t& dots) {
     constexpr std::uint32_t gap = 100;  // bytes between checks
     dots = 0;

@@ -1,6 +1,7 @@
-// A small LZW decoder for the tests, built on the module's own read_code: it
-// turns a code stream back into bytes and records every code it read, so the
-// tests can check widths, CLEAR_CODE positions and the encoder's ratio rule.
+// The tests' view of the product decoder: it turns a code stream back into
+// bytes and records every code it read, so the tests can check widths,
+// CLEAR_CODE positions and the encoder's ratio rule, and adds one check of its
+// own: every code is the longest match the dictionary held.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +23,10 @@ struct Decoded {
     std::vector<TracedCode> codes;  // END_CODE included, filler not
 };
 
-Decoded decode_stream(std::span<const std::uint8_t> stream);
+// `expected` is the byte count the header gives; ANY_LENGTH lets the stream
+// restore any number of bytes (up to what a header can give).
+inline constexpr std::uint64_t ANY_LENGTH = 0x7FFFFFFF;
+Decoded decode_stream(std::span<const std::uint8_t> stream, std::uint64_t expected = ANY_LENGTH);
 
 // An empty string when the CLEAR_CODEs in `decoded` stand exactly where the
 // encoder's ratio rule puts them, otherwise where they differ. Also yields the

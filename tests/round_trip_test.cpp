@@ -31,6 +31,9 @@ std::vector<RoundTrip> matrix() {
         {"every_byte_value_once", prefix(256), 11, 11, 0},
         {"long_run_of_one_byte", Bytes(1 << 20, 'x'), 0, 0, 0},
         {"text", text_like(400000, 1), 0, 0, 0},
+        // One dictionary over more output than the decoder keeps behind it:
+        // strings last seen long ago are rebuilt from their entries.
+        {"strings_older_than_the_decoders_window", text_like(12 << 20, 12), 0, 0, 0},
         {"random_clears_after_each_fill", random_bytes(700000, 2), 0, 0, 4},
         // Counters restart with the fresh dictionary: the text after the noise
         // fills it again and keeps it.
