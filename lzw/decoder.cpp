@@ -23,21 +23,22 @@ constexpr std::size_t IN_BLOCK = 64 * 1024;
 // Restored bytes collect in the area; once it is nearly full, all but the
 // last KEEP_BYTES have been handed out and the rest slides to its start,
 // where strings are still copied from.
-constexpr std::size_t AREA_BYTES = 8u << 20;
-constexpr std::size_t KEEP_BYTES = 4u << 20;
+constexpr std::size_t AREA_BYTES = 512u << 10;
+constexpr std::size_t KEEP_BYTES = 256u << 10;
 constexpr std::size_t COPY_CHUNK = 16;  // strings are copied in chunks, which may overrun
 constexpr std::size_t AREA_LIMIT = AREA_BYTES - MAX_STRING - COPY_CHUNK;
 
 // A dictionary string: where its bytes last appeared in the output
-// (absolute offset), its length, and the entry it extends by one byte.
+// (absolute offset), its length, and the entry it extends by one byte, whose
+// last byte is kept apart since only rebuilding a string reads it. A string
+// is at most 65279 bytes long: a chain through every entry.
 struct Entry {
     std::uint32_t pos;
-    std::uint32_t length;
+    std::uint16_t length;
     std::uint16_t prefix;
-    std::uint8_t last;
-    std::uint8_t first;
 };
 Entry entries[CODE_LIMIT];
+std::uint8_t last_byte[CODE_LIMIT];
 
 std::uint8_t area[AREA_BYTES];
 std::uint8_t in_block[IN_BLOCK];
@@ -58,58 +59,71 @@ struct Decoder {
     bool fresh;              // no data code since the start or the last CLEAR_CODE
     std::uint32_t previous;  // the last data code
     std::uint64_t previous_pos;
+    std::uint32_t previous_length;
     bool ended;
     DecodeStatus status;
 };
 Decoder d;
 
-std::uint64_t restored() { return d.window + d.fill; }
+std::uint64_t restored(const Decoder& s) { return s.window + s.fill; }
 
-void fail(DecodeFault fault, std::uint64_t at_bit, std::uint32_t code = 0) {
-    d.ended = true;
-    d.status = {fault, at_bit, code, restored()};
+void fail(Decoder& s, DecodeFault fault, std::uint64_t at_bit, std::uint32_t code = 0) {
+    s.ended = true;
+    s.status = {fault, at_bit, code, restored(s)};
 }
 
 // Tops the accumulator up to at least 57 bits, or to what the stream holds.
-void refill() {
-    while (d.count <= 56) {
-        if (d.in_at == d.in_end) {
-            d.in_at = 0;
-            d.in_end = d.source({in_block, IN_BLOCK});
-            if (d.in_end == 0) {
+inline void refill(Decoder& s) {
+    if (s.in_end - s.in_at >= 8) {
+        // Eight bytes at once. The bytes that do not wholly fit leave their
+        // top bits in the accumulator, and are taken again next time, when
+        // the same bits land on the same places.
+        std::uint64_t word;
+        std::memcpy(&word, in_block + s.in_at, 8);
+        s.acc |= __builtin_bswap64(word) >> s.count;
+        const int whole = (63 - s.count) >> 3;
+        s.in_at += static_cast<std::size_t>(whole);
+        s.count += 8 * whole;
+        return;
+    }
+    while (s.count <= 56) {
+        if (s.in_at == s.in_end) {
+            s.in_at = 0;
+            s.in_end = s.source({in_block, IN_BLOCK});
+            if (s.in_end == 0) {
                 return;
             }
         }
-        d.acc |= std::uint64_t{in_block[d.in_at++]} << (56 - d.count);
-        d.count += 8;
+        s.acc |= std::uint64_t{in_block[s.in_at++]} << (56 - s.count);
+        s.count += 8;
     }
 }
 
 // The next `bits` bits without taking them; the caller made sure they are there.
-std::uint32_t peek(int bits) { return static_cast<std::uint32_t>(d.acc >> (64 - bits)); }
+std::uint32_t peek(const Decoder& s, int bits) { return static_cast<std::uint32_t>(s.acc >> (64 - bits)); }
 
-void skip(int bits) {
-    d.acc <<= bits;
-    d.count -= bits;
-    d.bit += static_cast<std::uint64_t>(bits);
+void skip(Decoder& s, int bits) {
+    s.acc <<= bits;
+    s.count -= bits;
+    s.bit += static_cast<std::uint64_t>(bits);
 }
 
-std::uint64_t bits_left() { return d.stream_bits - d.bit; }
+std::uint64_t bits_left(const Decoder& s) { return s.stream_bits - s.bit; }
 
 // Writes the string of `code` at the end of the output: a copy of its last
 // appearance while that is in the area, else rebuilt from the entries.
 // `length` includes, for the entry being made (code == next), the byte that
 // repeats the previous string's first.
-void emit(std::uint32_t code, std::uint32_t length) {
-    std::uint8_t* out = area + d.fill;
-    const bool making = code == d.next;
-    const std::uint64_t from = making ? d.previous_pos : entries[code].pos;
+void emit(Decoder& s, std::uint32_t code, std::uint32_t length) {
+    std::uint8_t* out = area + s.fill;
+    const bool making = code == s.next;
+    const std::uint64_t from = making ? s.previous_pos : entries[code].pos;
     if (code < 256) {
         out[0] = static_cast<std::uint8_t>(code);
-    } else if (from >= d.window) {
+    } else if (from >= s.window) {
         // The source ends at or before `out`, so chunked copies never read
         // what they write within the string itself.
-        const std::uint8_t* in = area + (from - d.window);
+        const std::uint8_t* in = area + (from - s.window);
         for (std::size_t i = 0; i < length; i += COPY_CHUNK) {
             std::memcpy(out + i, in + i, COPY_CHUNK);
         }
@@ -117,143 +131,146 @@ void emit(std::uint32_t code, std::uint32_t length) {
             out[length - 1] = out[0];
         }
     } else {
-        std::uint32_t c = making ? d.previous : code;
+        std::uint32_t c = making ? s.previous : code;
         std::uint32_t i = length;
         if (making) {
-            out[--i] = entries[d.previous].first;
+            out[--i] = area[s.previous_pos - s.window];  // the previous string's first byte
         }
         while (i > 0) {
-            out[--i] = entries[c].last;
+            out[--i] = last_byte[c];
             c = entries[c].prefix;
         }
     }
-    if (code < d.next) {
-        entries[code].pos = static_cast<std::uint32_t>(restored());
+    if (code < s.next) {
+        entries[code].pos = static_cast<std::uint32_t>(restored(s));
     }
 }
 
 // Slides the last KEEP_BYTES of the area to its start once the area has no
 // room left for the longest string.
-void make_room() {
-    if (d.fill <= AREA_LIMIT) {
+void make_room(Decoder& s) {
+    if (s.fill <= AREA_LIMIT) {
         return;
     }
-    const std::size_t drop = d.fill - KEEP_BYTES;
+    const std::size_t drop = s.fill - KEEP_BYTES;
     std::memmove(area, area + drop, KEEP_BYTES);
-    d.window += drop;
-    d.fill = KEEP_BYTES;
-    d.handed = KEEP_BYTES;
+    s.window += drop;
+    s.fill = KEEP_BYTES;
+    s.handed = KEEP_BYTES;
 }
 
-void fresh_dictionary() {
-    d.width = INITIAL_CODE_BITS;
-    d.next = FIRST_FREE_CODE;
-    d.fresh = true;
+void fresh_dictionary(Decoder& s) {
+    s.width = INITIAL_CODE_BITS;
+    s.next = FIRST_FREE_CODE;
+    s.fresh = true;
 }
 
 // Checks what follows END_CODE: three zero codes at its width, of which the
 // writer never stored the last (fewer than 8) bits, and nothing after them.
-void check_closing() {
-    const std::uint64_t rest = bits_left();
-    const auto filler = static_cast<std::uint64_t>(3 * d.width);
+void check_closing(Decoder& s) {
+    const std::uint64_t rest = bits_left(s);
+    const auto filler = static_cast<std::uint64_t>(3 * s.width);
     if (rest > filler) {
-        fail(DecodeFault::trailing_bytes, (d.bit + filler) / 8 * 8);  // the first byte the writer would not have stored
+        fail(s, DecodeFault::trailing_bytes, (s.bit + filler) / 8 * 8);  // the first byte the writer would not have stored
         return;
     }
     if (rest + 8 <= filler) {
-        fail(DecodeFault::short_filler, d.stream_bits);
+        fail(s, DecodeFault::short_filler, s.stream_bits);
         return;
     }
-    refill();
-    if (d.count < static_cast<int>(rest)) {
-        fail(DecodeFault::short_filler, d.bit + static_cast<std::uint64_t>(d.count));
+    refill(s);
+    if (s.count < static_cast<int>(rest)) {
+        fail(s, DecodeFault::short_filler, s.bit + static_cast<std::uint64_t>(s.count));
         return;
     }
-    if (rest != 0 && peek(static_cast<int>(rest)) != 0) {
-        fail(DecodeFault::filler_not_zero, d.bit);
+    if (rest != 0 && peek(s, static_cast<int>(rest)) != 0) {
+        fail(s, DecodeFault::filler_not_zero, s.bit);
         return;
     }
-    if (restored() != d.expected) {
-        fail(DecodeFault::shorter_than_header, d.bit);
+    if (restored(s) != s.expected) {
+        fail(s, DecodeFault::shorter_than_header, s.bit);
         return;
     }
-    d.ended = true;
+    s.ended = true;
 }
 
 // Reads and acts on one code; false once decoding has ended.
-bool step() {
-    const int width = d.width;
-    if (bits_left() < static_cast<std::uint64_t>(width)) {
-        fail(DecodeFault::no_end_code, d.stream_bits);
+bool step(Decoder& s) {
+    const int width = s.width;
+    if (bits_left(s) < static_cast<std::uint64_t>(width)) {
+        fail(s, DecodeFault::no_end_code, s.stream_bits);
         return false;
     }
-    if (d.count < width) {
-        refill();
-        if (d.count < width) {  // the file held less than its size said
-            fail(DecodeFault::no_end_code, d.bit + static_cast<std::uint64_t>(d.count));
+    if (s.count < width) {
+        refill(s);
+        if (s.count < width) {  // the file held less than its size said
+            fail(s, DecodeFault::no_end_code, s.bit + static_cast<std::uint64_t>(s.count));
             return false;
         }
     }
-    const std::uint64_t start = d.bit;
-    const std::uint32_t code = peek(width);
-    skip(width);
-    if (code == END_CODE) {
+    const std::uint64_t start = s.bit;
+    const std::uint32_t code = peek(s, width);
+    skip(s, width);
+    std::uint32_t length;
+    if (code < 256) {
+        length = 1;
+    } else if (code >= FIRST_FREE_CODE && code < s.next) {  // fresh, next is FIRST_FREE_CODE
+        length = entries[code].length;
+    } else if (code == s.next && !s.fresh && s.next < CODE_LIMIT) {
+        length = s.previous_length + 1;  // the entry being made: the previous string and its first byte
+    } else if (code == END_CODE) {
         if (trace_code != nullptr) {
-            trace_code(code, width, d.bit, 0, d.next);
+            trace_code(code, width, s.bit, 0, s.next);
         }
-        check_closing();
+        check_closing(s);
         return false;
-    }
-    if (code == CLEAR_CODE) {
-        if (width != MAX_CODE_BITS || d.next < CODE_LIMIT - 1) {
-            fail(DecodeFault::misplaced_clear, start, code);
+    } else if (code == CLEAR_CODE) {
+        if (width != MAX_CODE_BITS || s.next < CODE_LIMIT - 1) {
+            fail(s, DecodeFault::misplaced_clear, start, code);
             return false;
         }
-        fresh_dictionary();
+        fresh_dictionary(s);
         if (trace_code != nullptr) {
-            trace_code(code, width, d.bit, 0, d.next);
+            trace_code(code, width, s.bit, 0, s.next);
         }
         return true;
-    }
-    if (code == OLD_EMPTY_MARK && start == 0 && d.expected == 0) {
+    } else if (code == OLD_EMPTY_MARK && start == 0 && s.expected == 0) {
         return true;  // an empty input as earlier converters wrote it
-    }
-    const bool defined = code < 256 || (!d.fresh && (code < d.next || (code == d.next && d.next < CODE_LIMIT)));
-    if (!defined) {
-        fail(DecodeFault::undefined_code, start, code);
+    } else {
+        fail(s, DecodeFault::undefined_code, start, code);
         return false;
     }
-    const std::uint32_t length = code < 256 ? 1 : code == d.next ? entries[d.previous].length + 1 : entries[code].length;
-    if (restored() + length > d.expected) {
-        fail(DecodeFault::longer_than_header, start, code);
+    if (restored(s) + length > s.expected) {
+        fail(s, DecodeFault::longer_than_header, start, code);
         return false;
     }
-    const std::uint64_t pos = restored();
-    emit(code, length);
+    const std::uint64_t pos = restored(s);
+    emit(s, code, length);
     // The entry the encoder made when it wrote the previous code: that
     // string plus the first byte of this one.
-    if (!d.fresh && d.next < CODE_LIMIT) {
-        const Entry& before = entries[d.previous];
-        entries[d.next] = {static_cast<std::uint32_t>(d.previous_pos), before.length + 1,
-                           static_cast<std::uint16_t>(d.previous), area[d.fill], before.first};
-        ++d.next;
+    if (!s.fresh && s.next < CODE_LIMIT) {
+        entries[s.next] = {static_cast<std::uint32_t>(s.previous_pos),
+                           static_cast<std::uint16_t>(s.previous_length + 1), static_cast<std::uint16_t>(s.previous)};
+        last_byte[s.next] = area[s.fill];
+        ++s.next;
     }
-    d.fill += length;
-    d.previous = code;
-    d.previous_pos = pos;
-    d.fresh = false;
+    s.fill += length;
+    s.previous = code;
+    s.previous_pos = pos;
+    s.previous_length = length;
+    s.fresh = false;
     if (trace_code != nullptr) {
-        trace_code(code, width, d.bit, length, d.next);
+        trace_code(code, width, s.bit, length, s.next);
     }
-    if (d.next >= (1u << width) - 1) {
+    if (s.next >= (1u << width) - 1) {
         if (width < MAX_CODE_BITS) {
-            ++d.width;
-        } else if (d.next == CODE_LIMIT - 1 && bits_left() <= CLOSING_BITS_AT_17 && bits_left() >= 17) {
+            ++s.width;
+        } else if (s.next == CODE_LIMIT - 1 && bits_left(s) <= CLOSING_BITS_AT_17 && bits_left(s) >= 17) {
             // One 16-bit code was left when the input ended, and the closing
             // codes are then 17 bits wide; only the end of the stream tells.
-            refill();
-            if (d.count >= 17 && peek(17) == END_CODE) {
-                d.width = 17;
+            refill(s);
+            if (s.count >= 17 && peek(s, 17) == END_CODE) {
+                s.width = 17;
             }
         }
     }
@@ -267,25 +284,30 @@ void start_decoder(Source source, std::uint64_t stream_bytes, std::uint64_t expe
     d.source = source;
     d.stream_bits = 8 * stream_bytes;
     d.expected = expected_bytes;
-    fresh_dictionary();
+    fresh_dictionary(d);
     for (std::uint32_t c = 0; c < 256; ++c) {
-        entries[c] = {0, 1, 0, static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c)};
+        entries[c] = {0, 1, 0};
+        last_byte[c] = static_cast<std::uint8_t>(c);
     }
 }
 
 std::span<const std::uint8_t> decode_more() {
-    make_room();
-    while (!d.ended && d.fill <= AREA_LIMIT) {
-        step();
+    // A local copy, so that the state lives in registers: through `d`, every
+    // byte stored into the area would make the compiler read it all again.
+    Decoder s = d;
+    make_room(s);
+    while (!s.ended && s.fill <= AREA_LIMIT) {
+        step(s);
     }
-    const std::span<const std::uint8_t> run{area + d.handed, area + d.fill};
-    d.handed = d.fill;
+    const std::span<const std::uint8_t> run{area + s.handed, area + s.fill};
+    s.handed = s.fill;
+    d = s;
     return run;
 }
 
 DecodeStatus decode_status() {
     DecodeStatus status = d.status;
-    status.restored = restored();
+    status.restored = restored(d);
     return status;
 }
 

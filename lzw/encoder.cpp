@@ -12,6 +12,7 @@ namespace lzw {
 
 std::uint32_t max_code = (1u << INITIAL_CODE_BITS) - 1;
 int read_error = 0;
+std::FILE* progress_output = stdout;
 
 namespace {
 
@@ -62,11 +63,14 @@ std::size_t read_block(std::FILE* input) {
 // Dots go out with the rest of standard output, except on a terminal, where
 // someone watches them: there at most every DOT_FLUSH_GAP.
 void show_dot() {
-    std::fputc('.', stdout);
+    if (progress_output == nullptr) {
+        return;
+    }
+    std::fputc('.', progress_output);
     if (dots_on_terminal) {
         const auto now = std::chrono::steady_clock::now();
         if (now - last_dot_flush >= DOT_FLUSH_GAP) {
-            std::fflush(stdout);
+            std::fflush(progress_output);
             last_dot_flush = now;
         }
     }
@@ -114,7 +118,7 @@ void start_engine(std::uint8_t* area, std::size_t capacity, Drain drain, std::ui
     dots_shown = 0;
     read_error = 0;
     bytes_to_read = input_limit + 1;
-    dots_on_terminal = ::isatty(STDOUT_FILENO) == 1;
+    dots_on_terminal = progress_output != nullptr && ::isatty(::fileno(progress_output)) == 1;
     last_dot_flush = {};
     start_writer(area, capacity, drain);
     start_reader();
@@ -122,7 +126,9 @@ void start_engine(std::uint8_t* area, std::size_t capacity, Drain drain, std::ui
 
 void compress_file(std::FILE* input) {
     fresh_dictionary();
-    std::fputs("Compressing\n", stdout);
+    if (progress_output != nullptr) {
+        std::fputs("Compressing\n", progress_output);
+    }
 
     std::size_t got = read_block(input);
     if (got != 0) {
@@ -181,7 +187,9 @@ void compress_file(std::FILE* input) {
         write_code(0);
     }
     flush_writer();
-    std::fputc('\n', stdout);
+    if (progress_output != nullptr) {
+        std::fputc('\n', progress_output);
+    }
 }
 
 }  // namespace lzw

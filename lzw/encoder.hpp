@@ -23,6 +23,10 @@ extern std::uint32_t max_code;
 // it read its input to the end.
 extern int read_error;
 
+// Where compress_file prints "Compressing", the dots and the closing
+// newline; null keeps it quiet. Standard output unless changed.
+extern std::FILE* progress_output;
+
 // Sets all of the engine's process-wide state back to where a fresh process
 // starts (11-bit codes, empty accumulators, fresh counters) and points the
 // writer at `area` (see start_writer). compress_file will read at most
