@@ -167,7 +167,7 @@ void fresh_dictionary(Decoder& s) {
 
 // Checks what follows END_CODE: three zero codes at its width, of which the
 // writer never stored the last (fewer than 8) bits, and nothing after them.
-void check_closing(Decoder& s) {
+void check_closing(Decoder& s, std::uint64_t end_code_bit) {
     const std::uint64_t rest = bits_left(s);
     const auto filler = static_cast<std::uint64_t>(3 * s.width);
     if (rest > filler) {
@@ -188,7 +188,7 @@ void check_closing(Decoder& s) {
         return;
     }
     if (restored(s) != s.expected) {
-        fail(s, DecodeFault::shorter_than_header, s.bit);
+        fail(s, DecodeFault::shorter_than_header, end_code_bit);
         return;
     }
     s.ended = true;
@@ -222,7 +222,7 @@ bool step(Decoder& s) {
         if (trace_code != nullptr) {
             trace_code(code, width, s.bit, 0, s.next);
         }
-        check_closing(s);
+        check_closing(s, start);
         return false;
     } else if (code == CLEAR_CODE) {
         if (width != MAX_CODE_BITS || s.next < CODE_LIMIT - 1) {

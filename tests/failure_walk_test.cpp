@@ -1,12 +1,15 @@
-// Every system call a conversion makes, made to fail in turn, and every one
-// of them interrupted by a signal: whatever happens, the input and any old
-// .bk file survive, no temporary file is left, and the outcome is reported.
+// Every system call a run of mornak or unmornak makes, made to fail in turn,
+// and every one of them interrupted by a signal: whatever happens, the input
+// and any old output survive, no temporary file is left, and the outcome is
+// reported.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -16,48 +19,79 @@
 
 namespace {
 
-const std::string INPUT = "story.txt";
-const std::string TARGET = "story.bk";
-const std::string OLD_TARGET = "the .bk file from last week\n";
+const std::string OLD_TARGET = "the file from last week\n";
+const Bytes TEXT = text_like(150'000, 11);  // three read blocks
 
 struct FailurePoint {
     std::string function;
-    int error;            // errno the call fails with
-    std::string message;  // what the converter must say about it
+    int error;  // errno the call fails with
 };
 
-std::vector<FailurePoint> failure_points() {
-    const auto reason = [](int e) { return std::string(std::strerror(e)); };
+const std::vector<FailurePoint> FAILURE_POINTS = {
+    {"open", EACCES},  {"fdopen", EMFILE}, {"fstat", EIO},  {"fread", EIO},    {"mkostemp", ENOSPC},
+    {"fchmod", EPERM}, {"write", ENOSPC},  {"close", EIO},  {"rename", EXDEV},
+};
+
+std::string reason(int error) { return std::strerror(error); }
+
+// One program's run under test: what it reads, what it writes, and what it
+// says when a call fails.
+struct Program {
+    std::string name;
+    const char* binary;
+    std::string input;
+    std::vector<std::string> args;
+    std::string target;
+    Bytes input_bytes;
+    Bytes target_bytes;  // what a successful run leaves in the target
+    bool reports_on_stdout;
+    std::function<std::string(const FailurePoint&)> message;
+};
+
+Bytes converted_text() {
+    Folder folder;
+    folder.make({"story.txt", std::string(TEXT.begin(), TEXT.end())});
+    run_mornak(folder.path, {"story.txt"});
+    return folder.read("story.bk");
+}
+
+std::vector<Program> programs() {
+    const Bytes bk = converted_text();
     return {
-        {"open", EACCES, "Can't open file story.txt\n"},
-        {"fdopen", EMFILE, "Can't read file story.txt: " + reason(EMFILE) + "\n"},
-        {"fstat", EIO, "Can't read file story.txt: " + reason(EIO) + "\n"},
-        {"fread", EIO, "Can't read file story.txt: " + reason(EIO) + "\n"},
-        {"mkostemp", ENOSPC, "Can't write file story.bk: " + reason(ENOSPC) + "\n"},
-        {"fchmod", EPERM, "Can't write file story.bk: " + reason(EPERM) + "\n"},
-        {"write", ENOSPC, "Can't write file story.bk: " + reason(ENOSPC) + "\n"},
-        {"close", EIO, "Can't write file story.bk: " + reason(EIO) + "\n"},
-        {"rename", EXDEV, "Can't write file story.bk: " + reason(EXDEV) + "\n"},
+        {"mornak", MORNAK_BINARY, "story.txt", {"story.txt"}, "story.bk", TEXT, bk, true,
+         [](const FailurePoint& p) {
+             const bool reading = p.function == "fdopen" || p.function == "fstat" || p.function == "fread";
+             return p.function == "open" ? "Can't open file story.txt\n"
+                    : reading            ? "Can't read file story.txt: " + reason(p.error) + "\n"
+                                         : "Can't write file story.bk: " + reason(p.error) + "\n";
+         }},
+        {"unmornak", UNMORNAK_BINARY, "story.bk", {"story.bk", "story.txt"}, "story.txt", bk, TEXT, false,
+         [](const FailurePoint& p) {
+             const bool reading = p.function == "open" || p.function == "fdopen" || p.function == "fstat" ||
+                                  p.function == "fread";
+             return std::string(reading ? "unmornak: story.bk: " : "unmornak: story.txt: ") + reason(p.error) + "\n";
+         }},
     };
 }
 
-class FailureWalk : public ::testing::Test {
+class FailureWalk : public ::testing::TestWithParam<std::size_t> {
 protected:
     Folder work;
     Folder side;  // for the call counts, outside the folder under test
-    const Bytes input = text_like(150'000, 11);  // three read blocks, a 128 KiB+ output buffer
+    Program program;
 
     void SetUp() override {
 #if defined(__SANITIZE_ADDRESS__)
         GTEST_SKIP() << "the sanitizer runtime must come first; LD_PRELOAD cannot";
 #endif
+        program = programs()[GetParam()];
         reset();
     }
     void reset() const {
         std::filesystem::remove_all(work.path);
         std::filesystem::create_directory(work.path);
-        work.make({INPUT, std::string(input.begin(), input.end())});
-        work.make({TARGET, OLD_TARGET});
+        work.make({program.input, std::string(program.input_bytes.begin(), program.input_bytes.end())});
+        work.make({program.target, OLD_TARGET});
     }
     Outcome run(const std::string& fault, const std::string& counts = "") const {
         Options options;
@@ -65,9 +99,9 @@ protected:
         if (!counts.empty()) {
             options.environment.push_back("MORNAK_FAULT_COUNTS=" + counts);
         }
-        return run_mornak(work.path, {INPUT}, options);
+        return run_program(program.binary, work.path, program.args, options);
     }
-    // Calls of each function in a conversion that goes right.
+    // Calls of each function in a run that goes right.
     std::map<std::string, unsigned long> count_calls() const {
         const std::string counts = (side.path / "counts").string();
         const Outcome plain = run("", counts);
@@ -80,53 +114,44 @@ protected:
         }
         return calls;
     }
-    bool converted_right() const {
-        const Bytes file = work.read(TARGET);
-        if (file.size() < 8 || !std::equal(file.begin(), file.begin() + 4, "book")) {
-            return false;
-        }
-        const Decoded back = decode_stream(std::span(file).subspan(8));
-        return back.error.empty() && back.bytes == input;
-    }
     // Only the input and the target, the input as it was.
     void expect_files_intact(const std::string& point, bool new_target) const {
-        EXPECT_EQ(work.listing(), (std::vector<std::string>{TARGET, INPUT})) << point;
-        EXPECT_EQ(work.read(INPUT), input) << point;
-        if (new_target) {
-            EXPECT_TRUE(converted_right()) << point;
-        } else {
-            EXPECT_EQ(work.read(TARGET), bytes_of(OLD_TARGET)) << point;
-        }
+        std::vector<std::string> both = {program.input, program.target};
+        std::ranges::sort(both);
+        EXPECT_EQ(work.listing(), both) << point;
+        EXPECT_EQ(work.read(program.input), program.input_bytes) << point;
+        EXPECT_EQ(work.read(program.target), new_target ? program.target_bytes : bytes_of(OLD_TARGET)) << point;
     }
 };
 
-TEST_F(FailureWalk, EveryFailedCallIsReportedAndLosesNothing) {
+TEST_P(FailureWalk, EveryFailedCallIsReportedAndLosesNothing) {
     const auto calls = count_calls();
-    ASSERT_TRUE(converted_right());
+    expect_files_intact("a run that goes right", true);
     int walked = 0;
-    for (const FailurePoint& p : failure_points()) {
+    for (const FailurePoint& p : FAILURE_POINTS) {
         ASSERT_GT(calls.at(p.function), 0u) << p.function << " is never called";
         for (unsigned long n = 1; n <= calls.at(p.function); ++n, ++walked) {
             reset();
             const std::string point = p.function + " call " + std::to_string(n);
             const Outcome o = run(p.function + " " + std::to_string(n) + " " + std::to_string(p.error));
             EXPECT_EQ(o.status, 1) << point;
-            EXPECT_TRUE(o.out.ends_with(p.message)) << point << ": " << o.out;
+            const std::string& said = program.reports_on_stdout ? o.out : o.err;
+            EXPECT_TRUE(said.ends_with(program.message(p))) << point << ": " << said;
             EXPECT_EQ(o.out.find("In :"), std::string::npos) << point;
             expect_files_intact(point, false);
         }
     }
-    std::printf("failure points walked: %d\n", walked);
-    EXPECT_GE(walked, 12);
+    std::printf("%s: failure points walked: %d\n", program.name.c_str(), walked);
+    EXPECT_GE(walked, static_cast<int>(FAILURE_POINTS.size()));
 }
 
-TEST_F(FailureWalk, InterruptedWritesAreRetried) {
+TEST_P(FailureWalk, InterruptedWritesAreRetried) {
     const Outcome o = run("write 1 " + std::to_string(EINTR));
-    EXPECT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
     expect_files_intact("write interrupted", true);
 }
 
-TEST_F(FailureWalk, SignalsAtEveryCallLeaveNoTemporaryFile) {
+TEST_P(FailureWalk, SignalsAtEveryCallLeaveNoTemporaryFile) {
     const auto calls = count_calls();
     // Every signal a user or the system may send to end a run, in turn.
     const std::vector<int> signals = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGALRM,
@@ -139,15 +164,18 @@ TEST_F(FailureWalk, SignalsAtEveryCallLeaveNoTemporaryFile) {
             const std::string point = function + " call " + std::to_string(n) + ", signal " +
                                       std::to_string(signal_number);
             const Outcome o = run(function + " " + std::to_string(n) + " raise " + std::to_string(signal_number));
-            EXPECT_EQ(o.status, 128 + signal_number) << point << ": " << o.out;
+            EXPECT_EQ(o.status, 128 + signal_number) << point << ": " << o.out << o.err;
             EXPECT_EQ(o.out.find("In :"), std::string::npos) << point;
             // A signal during the rename is held until it is done: the new
             // file is then whole.
             expect_files_intact(point, function == "rename");
         }
     }
-    std::printf("signal points walked: %d\n", walked);
+    std::printf("%s: signal points walked: %d\n", program.name.c_str(), walked);
     EXPECT_GE(walked, static_cast<int>(signals.size()));
 }
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, FailureWalk, ::testing::Values(0, 1),
+                         [](const auto& param_info) { return programs()[param_info.param].name; });
 
 }  // namespace

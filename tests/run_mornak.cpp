@@ -70,7 +70,8 @@ Bytes Folder::read(const std::string& name) const {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args, const Options& options) {
+Outcome run_program(const char* binary, const fs::path& folder, const std::vector<std::string>& args,
+                    const Options& options) {
     int out_pipe[2];
     int err_pipe[2];
     int closed_pipe[2];
@@ -79,7 +80,7 @@ Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args,
     }
     ::close(closed_pipe[0]);
     // Built before fork: the child only calls what is safe there.
-    std::vector<char*> argv{const_cast<char*>(MORNAK_BINARY)};
+    std::vector<char*> argv{const_cast<char*>(binary)};
     for (const auto& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
@@ -119,13 +120,13 @@ Outcome run_mornak(const fs::path& folder, const std::vector<std::string>& args,
             const rlimit limit{options.memory_limit, options.memory_limit};
             ::setrlimit(RLIMIT_AS, &limit);
         }
-        ::execve(MORNAK_BINARY, argv.data(), envp.data());
+        ::execve(binary, argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
     ::close(closed_pipe[1]);
-    // The converter writes little to standard error, so reading it second cannot block the child.
+    // Both programs write little to standard error, so reading it second cannot block the child.
     Outcome outcome{-1, read_all(out_pipe[0]), read_all(err_pipe[0])};
     int status = 0;
     ::waitpid(child, &status, 0);

@@ -1,5 +1,5 @@
-// Runs the real mornak binary in a scratch folder, as a user would: arguments
-// in, console text, exit status and the files left in the folder out.
+// Runs the real mornak or unmornak binary in a scratch folder, as a user
+// would: arguments in, console text, exit status and the files left out.
 #pragma once
 
 #include <sys/resource.h>
@@ -49,5 +49,15 @@ struct Folder {
     Bytes read(const std::string& name) const;
 };
 
-Outcome run_mornak(const std::filesystem::path& folder, const std::vector<std::string>& args,
-                   const Options& options = {});
+Outcome run_program(const char* binary, const std::filesystem::path& folder, const std::vector<std::string>& args,
+                    const Options& options = {});
+
+inline Outcome run_mornak(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                          const Options& options = {}) {
+    return run_program(MORNAK_BINARY, folder, args, options);
+}
+
+inline Outcome run_unmornak(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                            const Options& options = {}) {
+    return run_program(UNMORNAK_BINARY, folder, args, options);
+}

@@ -1,0 +1,157 @@
+// The real unmornak binary, driven as a user would: sound files restore and
+// check, damaged ones are refused with what is wrong and where, and nothing
+// is ever left half written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "run_mornak.hpp"
+#include "support.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string USAGE =
+    "Usage: unmornak FILE.bk [OUTPUT]\n       unmornak --test FILE.bk...\n       unmornak --help | --version\n";
+
+// A .bk file: header with `length`, then `codes` and the closing codes, all at 11 bits.
+std::string bk(std::uint32_t length, std::vector<std::uint32_t> codes, std::vector<std::uint32_t> closing = {257, 0, 0, 0}) {
+    std::vector<std::pair<std::uint32_t, int>> at_11;
+    codes.insert(codes.end(), closing.begin(), closing.end());
+    for (const auto c : codes) {
+        at_11.emplace_back(c, 11);
+    }
+    const Bytes stream = pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + pack(at_11);
+    return {stream.begin(), stream.end()};
+}
+
+const std::string ABC = bk(3, {97, 98, 99});
+
+struct Case {
+    std::string name;
+    std::vector<Entry> setup;
+    std::vector<std::string> args;
+    int status;
+    std::string err;                 // standard error
+    std::vector<std::string> left;   // files in the folder afterwards
+    std::vector<std::pair<std::string, std::string>> contents = {};  // and what some of them hold
+    std::string out = {};            // standard output
+    Options options = {};
+};
+
+std::vector<Case> cases() {
+    const auto damaged = [](const std::string& what) { return "unmornak: d.bk: damaged: " + what + "\n"; };
+    std::string flipped = ABC;
+    flipped[8] = static_cast<char>(flipped[8] | 0x80);  // the first code becomes 1024 + 97
+    std::string filler_set = ABC;
+    filler_set[16] = 1;
+    std::string negative = ABC;
+    negative[7] = static_cast<char>(0x80);
+    std::vector<Case> rows = {
+        // Sound files.
+        {"restores_beside_the_file", {{"a.bk", ABC}}, {"a.bk"}, 0, "", {"a", "a.bk"}, {{"a", "abc"}}},
+        {"restores_into_a_named_output_replacing_it", {{"a.bk", ABC}, {"out", "old"}}, {"a.bk", "out"}, 0, "",
+         {"a.bk", "out"}, {{"out", "abc"}}},
+        {"dash_writes_standard_output", {{"a.bk", ABC}}, {"a.bk", "-"}, 0, "", {"a.bk"}, {}, "abc"},
+        {"link_at_the_output_is_replaced_not_followed", {{"a.bk", ABC}, {"far", "keep"}, {"out", "far", Kind::link}},
+         {"a.bk", "out"}, 0, "", {"a.bk", "far", "out"}, {{"out", "abc"}, {"far", "keep"}}},
+        {"test_reports_each_good_file", {{"a.bk", ABC}, {"b.bk", bk(0, {})}}, {"--test", "a.bk", "b.bk"}, 0, "",
+         {"a.bk", "b.bk"}, {}, "a.bk: OK, 3 bytes\nb.bk: OK, 0 bytes\n"},
+        {"empty_input_as_earlier_converters_wrote_it", {{"e.bk", bk(0, {2047})}}, {"e.bk"}, 0, "", {"e", "e.bk"},
+         {{"e", ""}}},
+        {"private_bk_gives_a_private_file", {{"p.bk", ABC, Kind::file, 0, 0600}}, {"p.bk"}, 0, "", {"p", "p.bk"}},
+        // The command line.
+        {"existing_default_output_is_kept", {{"a.bk", ABC}, {"a", "old"}}, {"a.bk"}, 1,
+         "unmornak: a.bk: a already exists; name an OUTPUT to replace it\n", {"a", "a.bk"}, {{"a", "old"}}},
+        {"name_without_bk_needs_an_output", {{"a.dat", ABC}}, {"a.dat"}, 2,
+         "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"a.dat"}},
+        {"no_argument", {}, {}, 2, "unmornak: no file named\n" + USAGE, {}},
+        {"unknown_option", {}, {"--fast", "a.bk"}, 2, "unmornak: unknown option --fast\n" + USAGE, {}},
+        {"three_names", {}, {"a.bk", "b", "c"}, 2,
+         "unmornak: too many files: restore takes FILE.bk and at most one OUTPUT\n" + USAGE, {}},
+        {"missing_file", {}, {"nope.bk", "out"}, 1, "unmornak: nope.bk: No such file or directory\n", {}},
+        {"folder_as_input", {{"d.bk", "", Kind::folder}}, {"d.bk", "out"}, 1, "unmornak: d.bk: Is a directory\n", {"d.bk/"}},
+        {"fifo_is_refused_without_blocking", {{"f.bk", "", Kind::fifo}}, {"f.bk", "out"}, 1,
+         "unmornak: f.bk: not a regular file\n", {"f.bk"}},
+        {"closed_pipe_on_standard_output", {{"a.bk", ABC}}, {"a.bk", "-"}, 1,
+         "unmornak: standard output: Broken pipe\n", {"a.bk"}, {}, "", {.stdout_closed = true}},
+        // Damage: reported with its place, never restored into other bytes.
+        {"wrong_magic", {{"d.bk", "boox" + ABC.substr(4)}}, {"d.bk"}, 1,
+         "unmornak: d.bk: not a .bk file: no \"book\" at byte 0\n", {"d.bk"}},
+        {"header_cut_short", {{"d.bk", ABC.substr(0, 5)}}, {"d.bk"}, 1,
+         damaged("the file ends at byte 5, inside the 8-byte header"), {"d.bk"}},
+        {"negative_length", {{"d.bk", negative}}, {"d.bk"}, 1, damaged("the length at byte 4 is negative"), {"d.bk"}},
+        {"stream_cut_before_end_code", {{"d.bk", ABC.substr(0, 13)}}, {"d.bk"}, 1,
+         damaged("the stream ends at byte 13 before END_CODE"), {"d.bk"}},
+        {"stream_cut_inside_the_closing_codes", {{"d.bk", ABC.substr(0, 15)}}, {"d.bk"}, 1,
+         damaged("the stream ends at byte 15 inside the closing zero codes"), {"d.bk"}},
+        {"flipped_bit_names_no_entry", {{"d.bk", flipped}}, {"d.bk"}, 1,
+         damaged("code 1121 at byte 8 names no entry yet"), {"d.bk"}},
+        {"closing_codes_not_zero", {{"d.bk", filler_set}}, {"d.bk"}, 1,
+         damaged("the closing codes after END_CODE at byte 13 are not zero"), {"d.bk"}},
+        {"closing_codes_not_zero_before_end", {{"d.bk", bk(3, {97, 98, 99}, {257, 0, 1, 0})}}, {"d.bk"}, 1,
+         damaged("the closing codes after END_CODE at byte 13 are not zero"), {"d.bk"}},
+        {"trailing_byte", {{"d.bk", ABC + "x"}}, {"d.bk"}, 1,
+         damaged("1 bytes after the end of the stream, from byte 17"), {"d.bk"}},
+        {"clear_code_before_the_dictionary_is_full", {{"d.bk", bk(1, {97, 256})}}, {"d.bk"}, 1,
+         damaged("CLEAR_CODE at byte 9 comes before the dictionary is full"), {"d.bk"}},
+        {"header_claims_fewer_bytes", {{"d.bk", bk(2, {97, 98, 99})}}, {"d.bk"}, 1,
+         damaged("code 99 at byte 10 restores more than the 2 bytes the header gives"), {"d.bk"}},
+        {"header_claims_more_bytes", {{"d.bk", bk(5, {97, 98, 99})}}, {"d.bk"}, 1,
+         damaged("END_CODE at byte 12 after 3 bytes, but the header gives 5"), {"d.bk"}},
+        // Decodes whole, yet mornak would have written 97, 98, 258: --test refuses it.
+        {"not_the_longest_match_restores", {{"d.bk", bk(4, {97, 98, 97, 98})}}, {"d.bk"}, 0, "", {"d", "d.bk"},
+         {{"d", "abab"}}},
+        {"not_the_longest_match_fails_the_test", {{"d.bk", bk(4, {97, 98, 97, 98})}}, {"--test", "d.bk"}, 1,
+         damaged("restores whole, but from byte 11 differs from what mornak writes for those bytes"), {"d.bk"}},
+        {"test_goes_on_after_a_bad_file", {{"d.bk", ABC + "x"}, {"a.bk", ABC}}, {"--test", "d.bk", "a.bk"}, 1,
+         damaged("1 bytes after the end of the stream, from byte 17"), {"a.bk", "d.bk"}, {}, "a.bk: OK, 3 bytes\n"},
+    };
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow memory needs more address space
+    // The header's length is never trusted for memory.
+    rows.push_back({"two_gib_claim_fails_at_once_in_little_memory", {{"d.bk", bk(0x7FFFFFFF, {97, 98, 99})}},
+                    {"d.bk"}, 1, damaged("END_CODE at byte 12 after 3 bytes, but the header gives 2147483647"),
+                    {"d.bk"}, {}, "", {.memory_limit = rlim_t{16} << 20}});
+#endif
+    return rows;
+}
+
+TEST(Unmornak, ArgumentsMessagesExitStatusAndFilesLeft) {
+    for (const auto& row : cases()) {
+        SCOPED_TRACE(row.name);
+        Folder folder;
+        for (const auto& entry : row.setup) {
+            folder.make(entry);
+        }
+        const Outcome outcome = run_unmornak(folder.path, row.args, row.options);
+        EXPECT_EQ(outcome.out, row.out);
+        EXPECT_EQ(outcome.err, row.err);
+        EXPECT_EQ(outcome.status, row.status);
+        EXPECT_EQ(folder.listing(), row.left);
+        for (const auto& [name, text] : row.contents) {
+            EXPECT_EQ(folder.read(name), bytes_of(text)) << name;
+        }
+        for (const auto& entry : row.setup) {  // .bk files are never touched
+            if (entry.kind == Kind::file && entry.path.ends_with(".bk")) {
+                EXPECT_EQ(folder.read(entry.path), bytes_of(entry.content)) << entry.path;
+            }
+        }
+    }
+}
+
+TEST(Unmornak, RestoresWhatMornakWroteWithItsMode) {
+    // Text, noise that restarts the dictionary, and a long run, in one file.
+    const Bytes input = text_like(300000, 21) + random_bytes(300000, 22) + Bytes(200000, 'z');
+    Folder folder;
+    folder.make({"in.txt", std::string(input.begin(), input.end()), Kind::file, 0, 0640});
+    ASSERT_EQ(run_mornak(folder.path, {"in.txt"}).status, 0);
+    const Outcome restored = run_unmornak(folder.path, {"in.bk", "back.txt"});
+    EXPECT_EQ(restored.status, 0) << restored.err;
+    EXPECT_TRUE(folder.read("back.txt") == input);
+    EXPECT_EQ(fs::status(folder.path / "back.txt").permissions(), fs::perms(0640));
+    EXPECT_EQ(run_unmornak(folder.path, {"--test", "in.bk"}).out, "in.bk: OK, 800000 bytes\n");
+}
+
+}  // namespace
