@@ -125,7 +125,10 @@ void emit(Decoder& s, std::uint32_t code, std::uint32_t length) {
         // what they write within the string itself.
         const std::uint8_t* in = area + (from - s.window);
         for (std::size_t i = 0; i < length; i += COPY_CHUNK) {
-            std::memcpy(out + i, in + i, COPY_CHUNK);
+            // Through a register: a piece may overlap its destination.
+            std::uint8_t piece[COPY_CHUNK];
+            std::memcpy(piece, in + i, COPY_CHUNK);
+            std::memcpy(out + i, piece, COPY_CHUNK);
         }
         if (making) {
             out[length - 1] = out[0];
