@@ -15,6 +15,7 @@ bench. Run through bench/run, which builds the binaries first.
 
 import argparse
 import datetime
+import filecmp
 import hashlib
 import os
 import platform
@@ -76,6 +77,19 @@ TOOLS = [
     ("zstd -3", ["zstd", "-3", "-c", "-q"]),
     ("zstd -19", ["zstd", "-19", "-c", "-q"]),
     ("lz4", ["lz4", "-c", "-q"]),
+]
+
+# Restoring: label, how the file to restore is made (None: mornak's .bk), the
+# command that restores it (compressed file appended; the restored bytes go
+# to a file as standard output), or None for unmornak itself.
+RESTORE_TOOLS = [
+    ("unmornak", None, None),
+    ("compress -d", ["compress", "-c"], ["compress", "-dc"]),
+    ("gzip -d", ["gzip", "-6", "-c"], ["gzip", "-dc"]),
+    ("bzip2 -d", ["bzip2", "-9", "-c"], ["bzip2", "-dc"]),
+    ("xz -d", ["xz", "-6", "-c"], ["xz", "-dc"]),
+    ("zstd -d", ["zstd", "-3", "-c", "-q"], ["zstd", "-dc", "-q"]),
+    ("lz4 -d", ["lz4", "-c", "-q"], ["lz4", "-dc", "-q"]),
 ]
 
 MIB = 1 << 20
@@ -222,6 +236,79 @@ def measure(build, inputs, tools, runs, expected, record, pin):
     return results, changed
 
 
+def measure_restore(build, inputs, tools, runs, pin):
+    """Times restoring each input, file to file, tools taking turns run by run;
+    every restored file is compared with the input once."""
+    work = build / "restore"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    prefix = ["taskset", "-c", pin] if pin else []
+    measure_tool = build / "bench" / "measure"
+    results = []
+    for path, kind in inputs:
+        size = path.stat().st_size
+        packed = {}
+        for index, (label, make, _) in enumerate(tools):
+            packed[label] = work / f"in{index}.bk"
+            if make is None:
+                copy = work / "source"
+                shutil.copyfile(path, copy)
+                subprocess.run([str(build / "mornak"), str(copy)], stdout=subprocess.DEVNULL, check=True)
+                (work / "source.bk").replace(packed[label])
+            else:
+                with open(packed[label], "wb") as out:
+                    subprocess.run(make + [str(path)], stdout=out, check=True)
+        samples = {label: ([], []) for label, _, _ in tools}
+        for i in range(runs + 1):  # the first round only warms up
+            for label, _, command in tools:
+                restored = work / "restored"
+                if command is None:
+                    full, out_path = prefix + [str(build / "unmornak"), str(packed[label]), str(restored)], work / "console"
+                else:
+                    full, out_path = prefix + command + [str(packed[label])], restored
+                wall, _, peak = run_once(measure_tool, full, out_path)
+                if i == 0 and not filecmp.cmp(restored, path, shallow=False):
+                    sys.exit(f"bench: {label} did not restore {path.name}")
+                if i > 0:
+                    samples[label][0].append(wall), samples[label][1].append(peak)
+        for label, _, _ in tools:
+            walls, peaks = samples[label]
+            results.append(dict(input=path.name, kind=kind, size=size, tool=label, out=packed[label].stat().st_size,
+                                wall=statistics.median(walls), lo=min(walls), hi=max(walls), peak=max(peaks)))
+            print(f"  {path.name:20} {label:12} {statistics.median(walls):8.3f} s", file=sys.stderr)
+    return results
+
+
+def restore_table(results):
+    compress = {r["input"]: r["wall"] for r in results if r["tool"] == "compress -d"}
+    lines = ["| Input | Tool | MB/s restored | wall s, median (min–max) | ÷ compress -d | Peak MiB |",
+             "|---|---|--:|--:|--:|--:|"]
+    for r in results:
+        ratio = f"{r['wall'] / compress[r['input']]:.2f}" if r["input"] in compress else "n/a"
+        tool = f"**{r['tool']}**" if r["tool"] == "unmornak" else r["tool"]
+        lines.append(f"| {r['input']} | {tool} | {r['size'] / r['wall'] / 1e6:.1f} "
+                     f"| {r['wall']:.3f} ({r['lo']:.3f}–{r['hi']:.3f}) | {ratio} | {r['peak'] / 1024:.1f} |")
+    return "\n".join(lines)
+
+
+def restore_targets(results, label=""):
+    """unmornak at most 0.5 of compress -d's wall time; peak memory at most 64 MiB."""
+    compress = {r["input"]: r for r in results if r["tool"] == "compress -d"}
+    lines = []
+    for r in results:
+        c = compress.get(r["input"])
+        if r["tool"] != "unmornak" or c is None:
+            continue
+        value = r["wall"] / c["wall"]
+        lines.append(f"- {label}{r['input']} ({r['kind']}): unmornak wall ÷ compress -d {value:.2f}, "
+                     f"target at most 0.5: {'met' if value <= 0.5 else 'MISSED'}")
+    worst = max((r for r in results if r["tool"] == "unmornak"), key=lambda r: r["peak"], default=None)
+    if worst:
+        lines.append(f"- {label}unmornak peak memory, largest over all inputs: {worst['peak'] / 1024:.1f} MiB "
+                     f"({worst['input']}), target at most 64: {'met' if worst['peak'] <= 64 * 1024 else 'MISSED'}")
+    return "\n".join(lines)
+
+
 def table(results):
     compress = {r["input"]: r["wall"] for r in results if r["tool"] == "compress -c"}
     lines = ["| Input | CLEAR_CODEs | full dict. | Tool | MB/s | wall s, median (min–max) | Size | ÷ compress | Peak MiB |",
@@ -258,13 +345,15 @@ def targets(results, label=""):
     return "\n".join(lines)
 
 
-def chart(results, svg):
+def chart(results, svg, panels, mine, ylabel):
+    """Speed against compressed size, a panel per input present in `results`."""
     if not shutil.which("gnuplot"):
         print("note: gnuplot not installed; no chart drawn", file=sys.stderr)
         return
-    panels = [("text-32MiB.txt", "32 MiB English-like text"), ("records-16MiB.bin", "16 MiB binary records")]
+    present = {r["input"] for r in results}
+    panels = [p for p in panels if p[0] in present]
     data = svg.with_suffix(".dat")
-    below = {"mornak", "zstd -19"}  # labels that would sit on a neighbour's
+    below = {"mornak", "zstd -19", "unmornak"}  # labels that would sit on a neighbour's
     with open(data, "w") as f:
         for name, _ in panels:
             for r in results:
@@ -273,19 +362,19 @@ def chart(results, svg):
                             f'{int(r["tool"] in below)}\n')
             f.write("\n\n")
     script = [
-        f"set terminal svg size 1100,480 dynamic font 'sans,11' background '#ffffff'",
+        f"set terminal svg size {550 * len(panels)},480 dynamic font 'sans,11' background '#ffffff'",
         f"set output '{svg}'",
-        "set multiplot layout 1,2",
+        f"set multiplot layout 1,{len(panels)}",
         "set logscale y", "set grid", "set key off", "set offsets graph 0.02, graph 0.12, graph 0.1, graph 0.1",
         "set xlabel 'compressed size (% of input, smaller is better)'",
-        "set ylabel 'speed (MB/s of input, higher is better)'",
+        f"set ylabel '{ylabel}'",
     ]
     for index, (_, title) in enumerate(panels):
         script += [f"set title '{title}'",
                    f"plot '{data}' index {index} using 2:3 with points pt 7 ps 0.8 lc rgb '#1f77b4', "
                    f"'' index {index} using 2:($4 == 0 ? $3 : 1/0):1 with labels offset 0.6,0.6 left font 'sans,9', "
                    f"'' index {index} using 2:($4 == 1 ? $3 : 1/0):1 with labels offset 0.6,-0.7 left font 'sans,9', "
-                   f"'' index {index} using 2:(stringcolumn(1) eq 'mornak' ? $3 : 1/0) "
+                   f"'' index {index} using 2:(stringcolumn(1) eq '{mine}' ? $3 : 1/0) "
                    f"with points pt 7 ps 1.4 lc rgb '#d62728'"]
     subprocess.run(["gnuplot"], input="\n".join(script) + "\n", text=True, check=True)
     data.unlink()
@@ -312,9 +401,17 @@ def main():
             print(f"note: {command[0]} not installed; {label} skipped", file=sys.stderr)
             continue
         tools.append((label, command))
+    restore_tools = []
+    for label, make, command in RESTORE_TOOLS:
+        if wanted_tools and label not in wanted_tools:
+            continue
+        if command and not shutil.which(command[0]):
+            print(f"note: {command[0]} not installed; {label} skipped", file=sys.stderr)
+            continue
+        restore_tools.append((label, make, command))
     inputs = prepare_inputs(build, set(args.inputs.split(",")) if args.inputs else None)
     expected = load_expected()
-    results, changed = measure(build, inputs, tools, args.runs, expected, args.record, args.pin)
+    results, changed = measure(build, inputs, tools, args.runs, expected, args.record, args.pin) if tools else ([], [])
     full_run = not wanted_tools and not args.inputs and not args.pin
     pinned = []
     if full_run and not changed:  # mornak beside compress again, both on one core
@@ -322,6 +419,11 @@ def main():
         pinned, changed = measure(build, inputs, pair, args.runs, expected, False, "0")
     if changed:
         sys.exit(f"bench: FAILED, mornak's output changed for {', '.join(changed)}")
+    restored = measure_restore(build, inputs, restore_tools, args.runs, args.pin) if restore_tools else []
+    pinned_restore = []
+    if full_run and restored:
+        pair = [t for t in restore_tools if t[0] in ("unmornak", "compress -d")]
+        pinned_restore = measure_restore(build, inputs, pair, args.runs, "0")
     if args.record:
         EXPECTED.write_text("".join(f"{d}  {n}{'  ' + s if s else ''}\n" for n, (d, s) in sorted(expected.items())))
         print(f"recorded {len(expected)} SHA-256 sums in {EXPECTED}", file=sys.stderr)
@@ -329,16 +431,28 @@ def main():
     pin_note = f" All commands ran on CPU {args.pin} only (taskset)." if args.pin else ""
     report = [f"Measured {datetime.date.today()} on {machine()}.",
               f"Median of {args.runs} runs after one warm-up, tools taking turns run by run; every .bk matched "
-              f"its recorded SHA-256.{pin_note}", "", table(results), "", targets(results), ""]
+              f"its recorded SHA-256.{pin_note}", ""]
+    if results:
+        report += [table(results), "", targets(results), ""]
     if pinned:
         report += ["## mornak and compress -c on one core (taskset -c 0)", "", table(pinned), "",
                    targets(pinned, "one core: "), ""]
+    if restored:
+        report += ["## Restoring, file to file", "", restore_table(restored), "", restore_targets(restored), ""]
+    if pinned_restore:
+        report += ["## unmornak and compress -d on one core (taskset -c 0)", "", restore_table(pinned_restore), "",
+                   restore_targets(pinned_restore, "one core: "), ""]
     report = "\n".join(report)
     print(report)
     if full_run:  # only a full run replaces the published figures
         args.results.write_text("# Benchmark results\n\nMade by `bench/run`.\n" + report)
-        chart(results, args.results.with_name("chart.svg"))
-        print(f"wrote {args.results} and {args.results.with_name('chart.svg')}", file=sys.stderr)
+        chart(results, args.results.with_name("chart.svg"),
+              [("text-32MiB.txt", "32 MiB English-like text"), ("headers-20MB.txt", "20 MB of C headers"),
+               ("gdb.exe", "10 MB executable")], "mornak", "speed (MB/s of input, higher is better)")
+        chart(restored, args.results.with_name("restore.svg"),
+              [("headers-20MB.txt", "restoring 20 MB of C headers"), ("gdb.exe", "restoring a 10 MB executable")],
+              "unmornak", "speed (MB/s restored, higher is better)")
+        print(f"wrote {args.results}, chart.svg and restore.svg beside it", file=sys.stderr)
 
 
 if __name__ == "__main__":
