@@ -110,7 +110,7 @@ void skip(Decoder& s, int bits) {
 
 std::uint64_t bits_left(const Decoder& s) { return s.stream_bits - s.bit; }
 
-// Writes the string of `code` at the end of the output: a copy of its last
+// Writes the string of dictionary entry `code` at the end of the output: a copy of its last
 // appearance while that is in the area, else rebuilt from the entries.
 // `length` includes, for the entry being made (code == next), the byte that
 // repeats the previous string's first.
@@ -118,9 +118,7 @@ void emit(Decoder& s, std::uint32_t code, std::uint32_t length) {
     std::uint8_t* out = area + s.fill;
     const bool making = code == s.next;
     const std::uint64_t from = making ? s.previous_pos : entries[code].pos;
-    if (code < 256) {
-        out[0] = static_cast<std::uint8_t>(code);
-    } else if (from >= s.window) {
+    if (from >= s.window) {
         // The source ends at or before `out`, so chunked copies never read
         // what they write within the string itself.
         const std::uint8_t* in = area + (from - s.window);
@@ -248,7 +246,11 @@ bool step(Decoder& s) {
         return false;
     }
     const std::uint64_t pos = restored(s);
-    emit(s, code, length);
+    if (code < 256) {
+        area[s.fill] = static_cast<std::uint8_t>(code);
+    } else {
+        emit(s, code, length);
+    }
     // The entry the encoder made when it wrote the previous code: that
     // string plus the first byte of this one.
     if (!s.fresh && s.next < CODE_LIMIT) {
