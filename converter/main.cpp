@@ -19,6 +19,7 @@
 #include "converter/output_file.hpp"
 #include "converter/output_name.hpp"
 #include "converter/signals.hpp"
+#include "converter/standard_output.hpp"
 #include "lzw/encoder.hpp"
 
 namespace {
@@ -125,22 +126,13 @@ int convert(const char* path) {
     return EXIT_CONVERTED;
 }
 
-// A report nobody could read is no success.
-int finish(int status) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "mornak: can't write to standard output: %s\n", std::strerror(errno));
-        return status == EXIT_CONVERTED ? EXIT_FAILED : status;
-    }
-    return status;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     converter::install_signal_policy();
     if (argc != 2) {
         std::printf("Ostrivel ver. 1.2 by Vuldrim\nUsage: mornak <filename>\n");
-        return finish(EXIT_USAGE);
+        return converter::finish_standard_output("mornak", EXIT_USAGE);
     }
     const int status = convert(argv[1]);
     // The one cleanup path, whatever happened above.
@@ -148,5 +140,5 @@ int main(int argc, char** argv) {
     if (run.input != nullptr) {
         std::fclose(run.input);
     }
-    return finish(status);
+    return converter::finish_standard_output("mornak", status);
 }

@@ -61,6 +61,8 @@ std::vector<Case> cases() {
          {"a.bk", "b.bk"}, {}, "a.bk: OK, 3 bytes\nb.bk: OK, 0 bytes\n"},
         {"empty_input_as_earlier_converters_wrote_it", {{"e.bk", bk(0, {2047})}}, {"e.bk"}, 0, "", {"e", "e.bk"},
          {{"e", ""}}},
+        {"test_passes_that_empty_form_too", {{"e.bk", bk(0, {2047})}}, {"--test", "e.bk"}, 0, "", {"e.bk"}, {},
+         "e.bk: OK, 0 bytes\n"},
         {"private_bk_gives_a_private_file", {{"p.bk", ABC, Kind::file, 0, 0600}}, {"p.bk"}, 0, "", {"p", "p.bk"}},
         // The command line.
         {"existing_default_output_is_kept", {{"a.bk", ABC}, {"a", "old"}}, {"a.bk"}, 1,
