@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "lzw/code_stream.hpp"
+#include "lzw/huge_page.hpp"
 
 namespace lzw {
 
@@ -37,11 +38,21 @@ struct Entry {
     std::uint16_t length;
     std::uint16_t prefix;
 };
-Entry entries[CODE_LIMIT];
-std::uint8_t last_byte[CODE_LIMIT];
+// The decoder's tables, in one huge page.
+struct Tables {
+    Entry entries[CODE_LIMIT];
+    std::uint8_t last_byte[CODE_LIMIT];
+    std::uint8_t area[AREA_BYTES];
+    std::uint8_t in_block[IN_BLOCK];
+};
+static_assert(sizeof(Tables) <= HUGE_PAGE);
+HugePageRoom room;
+Tables& tables = *reinterpret_cast<Tables*>(huge_page_in(room));
+Entry (&entries)[CODE_LIMIT] = tables.entries;
+std::uint8_t (&last_byte)[CODE_LIMIT] = tables.last_byte;
+std::uint8_t (&area)[AREA_BYTES] = tables.area;
+std::uint8_t (&in_block)[IN_BLOCK] = tables.in_block;
 
-std::uint8_t area[AREA_BYTES];
-std::uint8_t in_block[IN_BLOCK];
 
 struct Decoder {
     Source source;

@@ -28,8 +28,9 @@ inline std::uint32_t pair_key(std::int32_t prefix_code, std::uint8_t next_byte) 
 // slot it ends on reads the 256 KiB of codes. EMPTY_KEY (no pair has it)
 // marks an empty slot; the code of an empty slot is stale and never read.
 inline constexpr std::uint32_t EMPTY_KEY = 0xFFFFFFFFu;
-extern std::uint32_t keys[TABLE_SIZE];   // pair_key of the string in the slot, or EMPTY_KEY
-extern std::uint16_t codes[TABLE_SIZE];  // code of the string in the slot
+// Both in one huge page (see huge_page.hpp).
+extern std::uint32_t (&keys)[TABLE_SIZE];   // pair_key of the string in the slot, or EMPTY_KEY
+extern std::uint16_t (&codes)[TABLE_SIZE];  // code of the string in the slot
 
 // Marks every slot empty (one pass over 512 KiB, once per dictionary).
 void clear_table();
