@@ -291,24 +291,6 @@ def restore_table(results):
     return "\n".join(lines)
 
 
-def restore_targets(results, label=""):
-    """unmornak at most 0.5 of compress -d's wall time; peak memory at most 64 MiB."""
-    compress = {r["input"]: r for r in results if r["tool"] == "compress -d"}
-    lines = []
-    for r in results:
-        c = compress.get(r["input"])
-        if r["tool"] != "unmornak" or c is None:
-            continue
-        value = r["wall"] / c["wall"]
-        lines.append(f"- {label}{r['input']} ({r['kind']}): unmornak wall ÷ compress -d {value:.2f}, "
-                     f"target at most 0.5: {'met' if value <= 0.5 else 'MISSED'}")
-    worst = max((r for r in results if r["tool"] == "unmornak"), key=lambda r: r["peak"], default=None)
-    if worst:
-        lines.append(f"- {label}unmornak peak memory, largest over all inputs: {worst['peak'] / 1024:.1f} MiB "
-                     f"({worst['input']}), target at most 64: {'met' if worst['peak'] <= 64 * 1024 else 'MISSED'}")
-    return "\n".join(lines)
-
-
 def table(results):
     compress = {r["input"]: r["wall"] for r in results if r["tool"] == "compress -c"}
     lines = ["| Input | CLEAR_CODEs | full dict. | Tool | MB/s | wall s, median (min–max) | Size | ÷ compress | Peak MiB |",
@@ -325,24 +307,36 @@ def table(results):
     return "\n".join(lines)
 
 
-def targets(results, label=""):
-    """Every target on wall time: real text at most 1.0 of compress -c, binaries
-    at most 1.1, the 150 KB text at most 1.0; peak memory at most 8 MiB."""
-    compress = {r["input"]: r for r in results if r["tool"] == "compress -c"}
+def judge(results, mine, baseline, limit_of, peak_mib, label=""):
+    """A line per input: `mine`'s median wall time over `baseline`'s against
+    limit_of(result), then the largest peak memory against `peak_mib`."""
+    base = {r["input"]: r for r in results if r["tool"] == baseline}
     lines = []
     for r in results:
-        c = compress.get(r["input"])
-        if r["tool"] != "mornak" or c is None:
+        b = base.get(r["input"])
+        if r["tool"] != mine or b is None:
             continue
-        limit = 1.1 if r["kind"] == "binary" else 1.0
-        value = r["wall"] / c["wall"]
-        lines.append(f"- {label}{r['input']} ({r['kind']}): mornak wall ÷ compress -c {value:.2f}, "
+        limit = limit_of(r)
+        value = r["wall"] / b["wall"]
+        lines.append(f"- {label}{r['input']} ({r['kind']}): {mine} wall ÷ {baseline} {value:.2f}, "
                      f"target at most {limit}: {'met' if value <= limit else 'MISSED'}")
-    worst = max((r for r in results if r["tool"] == "mornak"), key=lambda r: r["peak"], default=None)
+    worst = max((r for r in results if r["tool"] == mine), key=lambda r: r["peak"], default=None)
     if worst:
-        lines.append(f"- {label}mornak peak memory, largest over all inputs: {worst['peak'] / 1024:.1f} MiB "
-                     f"({worst['input']}), target at most 8: {'met' if worst['peak'] <= 8 * 1024 else 'MISSED'}")
+        lines.append(f"- {label}{mine} peak memory, largest over all inputs: {worst['peak'] / 1024:.1f} MiB "
+                     f"({worst['input']}), target at most {peak_mib}: "
+                     f"{'met' if worst['peak'] <= peak_mib * 1024 else 'MISSED'}")
     return "\n".join(lines)
+
+
+def targets(results, label=""):
+    """Converting: real text at most 1.0 of compress -c, binaries at most 1.1
+    (the 150 KB text included); peak memory at most 8 MiB."""
+    return judge(results, "mornak", "compress -c", lambda r: 1.1 if r["kind"] == "binary" else 1.0, 8, label)
+
+
+def restore_targets(results, label=""):
+    """Restoring: at most 0.5 of compress -d; peak memory at most 64 MiB."""
+    return judge(results, "unmornak", "compress -d", lambda r: 0.5, 64, label)
 
 
 def chart(results, svg, panels, mine, ylabel):
