@@ -23,9 +23,11 @@ constexpr std::uint32_t OLD_EMPTY_MARK = (1u << INITIAL_CODE_BITS) - 1;
 constexpr std::size_t IN_BLOCK = 64 * 1024;
 // Restored bytes collect in the area; once it is nearly full, all but the
 // last KEEP_BYTES have been handed out and the rest slides to its start,
-// where strings are still copied from.
-constexpr std::size_t AREA_BYTES = 512u << 10;
-constexpr std::size_t KEEP_BYTES = 256u << 10;
+// where strings are still copied from. The area takes what the huge page
+// leaves beside the other tables: the more output it keeps, the fewer
+// strings have to be rebuilt entry by entry.
+constexpr std::size_t AREA_BYTES = 1408u << 10;
+constexpr std::size_t KEEP_BYTES = 704u << 10;
 constexpr std::size_t COPY_CHUNK = 16;  // strings are copied in chunks, which may overrun
 constexpr std::size_t AREA_LIMIT = AREA_BYTES - MAX_STRING - COPY_CHUNK;
 
