@@ -55,7 +55,6 @@ std::uint8_t (&last_byte)[CODE_LIMIT] = tables.last_byte;
 std::uint8_t (&area)[AREA_BYTES] = tables.area;
 std::uint8_t (&in_block)[IN_BLOCK] = tables.in_block;
 
-
 struct Decoder {
     Source source;
     std::uint64_t stream_bits;
