@@ -1,5 +1,7 @@
 #include "lzw/decoder.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "lzw/code_stream.hpp"
@@ -122,6 +124,30 @@ void skip(Decoder& s, int bits) {
 
 std::uint64_t bits_left(const Decoder& s) { return s.stream_bits - s.bit; }
 
+// Every byte value, followed by room for a chunk's overrun: literals are
+// copied from here like strings from the area.
+constexpr auto LITERALS = [] {
+    std::array<std::uint8_t, 256 + COPY_CHUNK> bytes{};
+    for (std::size_t b = 0; b < 256; ++b) {
+        bytes[b] = static_cast<std::uint8_t>(b);
+    }
+    return bytes;
+}();
+
+// Copies a string of `length` (at least 1) bytes from `from` to `out`, in
+// chunks through a register, which may overrun `out` by up to a chunk. The
+// source ends at or before `out`, so a chunk never reads what an earlier one
+// of the same string wrote.
+inline void copy_string(std::uint8_t* out, const std::uint8_t* from, std::uint32_t length) {
+    std::size_t i = 0;
+    do {
+        std::uint8_t piece[COPY_CHUNK];
+        std::memcpy(piece, from + i, COPY_CHUNK);
+        std::memcpy(out + i, piece, COPY_CHUNK);
+        i += COPY_CHUNK;
+    } while (i < length);
+}
+
 // Writes the string of dictionary entry `code` at the end of the output: a copy of its last
 // appearance while that is in the area, else rebuilt from the entries.
 // `length` includes, for the entry being made (code == next), the byte that
@@ -131,25 +157,25 @@ void emit(Decoder& s, std::uint32_t code, std::uint32_t length) {
     const bool making = code == s.next;
     const std::uint64_t from = making ? s.previous_pos : entries[code].pos;
     if (from >= s.window) {
-        // The source ends at or before `out`, so chunked copies never read
-        // what they write within the string itself.
-        const std::uint8_t* in = area + (from - s.window);
-        for (std::size_t i = 0; i < length; i += COPY_CHUNK) {
-            // Through a register: a piece may overlap its destination.
-            std::uint8_t piece[COPY_CHUNK];
-            std::memcpy(piece, in + i, COPY_CHUNK);
-            std::memcpy(out + i, piece, COPY_CHUNK);
-        }
+        copy_string(out, area + (from - s.window), length);
         if (making) {
             out[length - 1] = out[0];
         }
     } else {
+        // Older than the window: rebuilt from its end, entry by entry.
         std::uint32_t c = making ? s.previous : code;
         std::uint32_t i = length;
         if (making) {
             out[--i] = area[s.previous_pos - s.window];  // the previous string's first byte
         }
+        // Back along the prefixes until one whose string is still in the
+        // area gives the rest at once: short prefixes are used often, so
+        // their last appearance is usually recent.
         while (i > 0) {
+            if (c >= FIRST_FREE_CODE && entries[c].pos >= s.window) {
+                std::memcpy(out, area + (entries[c].pos - s.window), i);  // string c is exactly i bytes
+                break;
+            }
             out[--i] = last_byte[c];
             c = entries[c].prefix;
         }
@@ -294,6 +320,101 @@ bool step(Decoder& s) {
     return true;
 }
 
+// Decodes codes while nothing unusual comes: a literal or a string still in
+// the area, with room for it in the area and within the header's length,
+// 16 bytes left in the input block and 128 bits before the stream's end (so
+// no width is decided by the end), and the dictionary not fresh. Stops
+// before the first code it does not take, which step() then takes. The
+// state lives in locals the compiler can keep in registers: through `s`,
+// each byte stored would make it read the state again.
+void fast_steps(Decoder& s) {
+    if (s.fresh) {
+        return;
+    }
+    // The stream bit at in_at: the accumulator holds the bits up to there.
+    // Bits taken are then tracked through in_at and count alone.
+    const std::uint64_t held = s.bit + static_cast<std::uint64_t>(s.count);
+    if (held + 128 + 64 > s.stream_bits) {
+        return;
+    }
+    const std::size_t in_limit =
+        std::min<std::uint64_t>(s.in_end >= 16 ? s.in_end - 16 : 0, s.in_at + (s.stream_bits - held - 128) / 8);
+    Tables& t = tables;
+    const std::uint64_t window = s.window;
+    const std::uint64_t fill_limit = std::min<std::uint64_t>(AREA_LIMIT, s.expected - window);
+    const std::size_t in_start = s.in_at;
+    const int count_start = s.count;
+    std::uint64_t acc = s.acc;
+    int count = s.count, width = s.width;
+    std::size_t in_at = s.in_at, fill = s.fill;
+    std::uint32_t next = s.next, previous = s.previous;
+    std::uint64_t previous_pos = s.previous_pos;  // the previous string ends at window + fill
+    while (in_at <= in_limit) {
+        std::uint64_t word;
+        std::memcpy(&word, t.in_block + in_at, 8);
+        acc |= __builtin_bswap64(word) >> count;
+        const int whole = (63 - count) >> 3;
+        in_at += static_cast<std::size_t>(whole);
+        count += 8 * whole;
+        const auto code = static_cast<std::uint32_t>(acc >> (64 - width));
+        std::uint8_t* const out = t.area + fill;
+        std::uint32_t length;
+        std::uint8_t first;
+        if ((code < next) & (code - CLEAR_CODE > END_CODE - CLEAR_CODE)) {
+            // A literal or a string in the dictionary, as one path: a
+            // literal is copied from LITERALS, so the choice costs a
+            // conditional move rather than a branch the data decides.
+            const Entry e = t.entries[code];
+            const bool literal = code < CLEAR_CODE;
+            length = e.length;
+            const std::uint8_t* const from = literal ? LITERALS.data() + code : t.area + (e.pos - window);
+            if ((!literal & (e.pos < window)) | (fill + length > fill_limit)) {
+                break;
+            }
+            first = *from;
+            copy_string(out, from, length);
+            t.entries[code].pos = static_cast<std::uint32_t>(window + fill);
+        } else if (code == next && next < CODE_LIMIT) {
+            // The entry being made: the previous string and its own first byte.
+            length = static_cast<std::uint32_t>(window + fill - previous_pos) + 1;
+            if (fill + length > fill_limit) {
+                break;
+            }
+            const std::uint8_t* const from = t.area + (previous_pos - window);
+            first = *from;
+            copy_string(out, from, length);
+            out[length - 1] = first;
+        } else {
+            break;
+        }
+        acc <<= width;
+        count -= width;
+        if (next < CODE_LIMIT) {
+            t.entries[next] = {static_cast<std::uint32_t>(previous_pos),
+                               static_cast<std::uint16_t>(window + fill - previous_pos + 1),
+                               static_cast<std::uint16_t>(previous)};
+            t.last_byte[next] = first;
+            ++next;
+            if (next >= (1u << width) - 1 && width < MAX_CODE_BITS) {
+                ++width;
+            }
+        }
+        previous = code;
+        previous_pos = window + fill;
+        fill += length;
+    }
+    s.bit += 8 * (in_at - in_start) + static_cast<std::uint64_t>(count_start - count);
+    s.acc = acc;
+    s.count = count;
+    s.width = width;
+    s.in_at = in_at;
+    s.previous_length = static_cast<std::uint32_t>(window + fill - previous_pos);
+    s.fill = fill;
+    s.next = next;
+    s.previous = previous;
+    s.previous_pos = previous_pos;
+}
+
 }  // namespace
 
 void start_decoder(Source source, std::uint64_t stream_bytes, std::uint64_t expected_bytes) {
@@ -314,6 +435,12 @@ std::span<const std::uint8_t> decode_more() {
     Decoder s = d;
     make_room(s);
     while (!s.ended && s.fill <= AREA_LIMIT) {
+        if (trace_code == nullptr) {
+            fast_steps(s);
+            if (s.fill > AREA_LIMIT) {
+                break;
+            }
+        }
         step(s);
     }
     const std::span<const std::uint8_t> run{area + s.handed, area + s.fill};

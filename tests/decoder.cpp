@@ -91,19 +91,33 @@ std::string check_longest_matches(const Decoded& decoded) {
     return {};
 }
 
+// The decoder, traced or not: untraced, it takes most codes on its fast path,
+// which tracing turns off; both must restore the same bytes and stop at the
+// same fault.
+lzw::DecodeStatus run_decoder(std::span<const std::uint8_t> stream, std::uint64_t expected, lzw::CodeTrace tracer,
+                              std::vector<std::uint8_t>& bytes) {
+    source_bytes = stream;
+    lzw::trace_code = tracer;
+    lzw::start_decoder(from_memory, stream.size(), expected);
+    for (auto run = lzw::decode_more(); !run.empty(); run = lzw::decode_more()) {
+        bytes.insert(bytes.end(), run.begin(), run.end());
+    }
+    lzw::trace_code = nullptr;
+    return lzw::decode_status();
+}
+
 }  // namespace
 
 Decoded decode_stream(std::span<const std::uint8_t> stream, std::uint64_t expected) {
     Decoded out;
-    source_bytes = stream;
     trace = &out.codes;
-    lzw::trace_code = record;
-    lzw::start_decoder(from_memory, stream.size(), expected);
-    for (auto run = lzw::decode_more(); !run.empty(); run = lzw::decode_more()) {
-        out.bytes.insert(out.bytes.end(), run.begin(), run.end());
+    const lzw::DecodeStatus status = run_decoder(stream, expected, record, out.bytes);
+    std::vector<std::uint8_t> untraced;
+    const lzw::DecodeStatus fast = run_decoder(stream, expected, nullptr, untraced);
+    if (untraced != out.bytes || fast.fault != status.fault || fast.at_bit != status.at_bit) {
+        out.error = "untraced decoding differs from traced";
+        return out;
     }
-    lzw::trace_code = nullptr;
-    const lzw::DecodeStatus status = lzw::decode_status();
     const bool any_length = expected == ANY_LENGTH && status.fault == lzw::DecodeFault::shorter_than_header;
     if (status.fault != lzw::DecodeFault::none && !any_length) {
         out.error = std::string(fault_name(status.fault)) + " at bit " + std::to_string(status.at_bit);

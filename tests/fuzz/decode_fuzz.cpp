@@ -1,6 +1,7 @@
 // Any bytes as a .bk file's header and stream, through the decoder: no crash,
 // no undefined behaviour, no leak, memory that does not grow with what the
-// header claims, and a result that keeps the decoder's promises.
+// header claims, a result that keeps the decoder's promises, and the same
+// result with the fast path as without it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,26 @@ std::size_t from_memory(std::span<std::uint8_t> into) {
     std::abort();
 }
 
+// Restores `stream` with or without a trace (tracing turns the decoder's
+// fast path off); the bytes are summed so the two runs can be compared.
+lzw::DecodeStatus restore(std::span<const std::uint8_t> stream, std::uint64_t length, lzw::CodeTrace tracer,
+                          std::uint64_t& restored, std::uint64_t& sum) {
+    rest = stream;
+    lzw::trace_code = tracer;
+    lzw::start_decoder(from_memory, stream.size(), length);
+    restored = sum = 0;
+    for (auto run = lzw::decode_more(); !run.empty(); run = lzw::decode_more()) {
+        for (const std::uint8_t b : run) {
+            sum = sum * 31 + b;
+        }
+        restored += run.size();
+    }
+    lzw::trace_code = nullptr;
+    return lzw::decode_status();
+}
+
+void ignore(std::uint32_t, int, std::uint64_t, std::uint32_t, std::uint32_t) {}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -35,20 +56,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (converter::parse_header(file, length) != converter::HeaderFault::none) {
         return 0;
     }
-    rest = file.subspan(converter::HEADER_BYTES);
-    lzw::start_decoder(from_memory, rest.size(), static_cast<std::uint64_t>(length));
-    std::uint64_t restored = 0;
-    for (auto run = lzw::decode_more(); !run.empty(); run = lzw::decode_more()) {
-        restored += run.size();
+    const auto stream = file.subspan(converter::HEADER_BYTES);
+    const auto expected = static_cast<std::uint64_t>(length);
+    std::uint64_t restored = 0, sum = 0, traced_restored = 0, traced_sum = 0;
+    const lzw::DecodeStatus status = restore(stream, expected, nullptr, restored, sum);
+    const lzw::DecodeStatus traced = restore(stream, expected, ignore, traced_restored, traced_sum);
+    if (restored != traced_restored || sum != traced_sum || status.fault != traced.fault ||
+        status.at_bit != traced.at_bit) {
+        fail("the fast path and the traced path disagree");
     }
-    const lzw::DecodeStatus status = lzw::decode_status();
-    if (restored != status.restored || restored > static_cast<std::uint64_t>(length)) {
+    if (restored != status.restored || restored > expected) {
         fail("restored more than the header gives, or miscounted");
     }
-    if (status.fault == lzw::DecodeFault::none && restored != static_cast<std::uint64_t>(length)) {
+    if (status.fault == lzw::DecodeFault::none && restored != expected) {
         fail("a sound stream of another length");
     }
-    if (status.fault != lzw::DecodeFault::none && status.at_bit > 8 * (size - converter::HEADER_BYTES)) {
+    if (status.fault != lzw::DecodeFault::none && status.at_bit > 8 * stream.size()) {
         fail("damage placed beyond the file");
     }
     return 0;
