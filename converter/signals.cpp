@@ -40,13 +40,17 @@ void install_signal_policy() {
     action.sa_handler = remove_temporary_and_end;
     // Further signals wait until this one has removed the file and re-raised.
     action.sa_mask = ending_signals();
+    // Only default actions are replaced: one ignored at start stays ignored,
+    // and a sanitizer's own fault handlers stay in place. Each is replaced
+    // and, where it was not the default, put back: one system call per
+    // signal rather than two, about 50 fewer at every start. Held meanwhile,
+    // a signal the process ignores stays ignored.
+    const SignalsHeld held;
     for (int s = 1; s <= SIGRTMAX; ++s) {
         struct sigaction previous {};
-        // Only default actions are replaced: one ignored at start stays
-        // ignored, and a sanitizer's own fault handlers stay in place.
-        if (sigismember(&action.sa_mask, s) == 1 && ::sigaction(s, nullptr, &previous) == 0 &&
-            (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_DFL) {
-            ::sigaction(s, &action, nullptr);
+        if (sigismember(&action.sa_mask, s) == 1 && ::sigaction(s, &action, &previous) == 0 &&
+            ((previous.sa_flags & SA_SIGINFO) != 0 || previous.sa_handler != SIG_DFL)) {
+            ::sigaction(s, &previous, nullptr);
         }
     }
 }

@@ -93,8 +93,9 @@ protected:
         work.make({program.input, std::string(program.input_bytes.begin(), program.input_bytes.end())});
         work.make({program.target, OLD_TARGET});
     }
-    Outcome run(const std::string& fault, const std::string& counts = "") const {
+    Outcome run(const std::string& fault, const std::string& counts = "", int ignored_signal = 0) const {
         Options options;
+        options.ignored_signal = ignored_signal;
         options.environment = {"LD_PRELOAD=" FAULT_LIBRARY, "MORNAK_FAULT=" + fault};
         if (!counts.empty()) {
             options.environment.push_back("MORNAK_FAULT_COUNTS=" + counts);
@@ -173,6 +174,16 @@ TEST_P(FailureWalk, SignalsAtEveryCallLeaveNoTemporaryFile) {
     }
     std::printf("%s: signal points walked: %d\n", program.name.c_str(), walked);
     EXPECT_GE(walked, static_cast<int>(signals.size()));
+}
+
+TEST_P(FailureWalk, SignalsIgnoredAtStartStayIgnored) {
+    for (const int signal_number : {SIGHUP, SIGINT, SIGTERM}) {
+        reset();
+        const std::string point = "signal " + std::to_string(signal_number);
+        const Outcome o = run("write 1 raise " + std::to_string(signal_number), "", signal_number);
+        EXPECT_EQ(o.status, 0) << point << ": " << o.out << o.err;
+        expect_files_intact(point, true);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, FailureWalk, ::testing::Values(0, 1),

@@ -120,6 +120,9 @@ Outcome run_program(const char* binary, const fs::path& folder, const std::vecto
             const rlimit limit{options.memory_limit, options.memory_limit};
             ::setrlimit(RLIMIT_AS, &limit);
         }
+        if (options.ignored_signal != 0) {
+            ::signal(options.ignored_signal, SIG_IGN);
+        }
         ::execve(binary, argv.data(), envp.data());
         ::_exit(127);
     }

@@ -26,6 +26,7 @@ struct Options {
     mode_t umask = 022;
     rlim_t file_limit = 0;     // RLIMIT_FSIZE in bytes when not 0
     rlim_t memory_limit = 0;   // RLIMIT_AS in bytes when not 0
+    int ignored_signal = 0;    // ignored from the start when not 0, as under nohup
     std::vector<std::string> environment = {};  // NAME=value added to mornak's environment
 };
 
