@@ -328,7 +328,7 @@ bool step(Decoder& s) {
 // state lives in locals the compiler can keep in registers: through `s`,
 // each byte stored would make it read the state again.
 void fast_steps(Decoder& s) {
-    if (s.fresh) {
+    if (s.fresh || s.in_end < 16) {
         return;
     }
     // The stream bit at in_at: the accumulator holds the bits up to there.
@@ -337,8 +337,7 @@ void fast_steps(Decoder& s) {
     if (held + 128 + 64 > s.stream_bits) {
         return;
     }
-    const std::size_t in_limit =
-        std::min<std::uint64_t>(s.in_end >= 16 ? s.in_end - 16 : 0, s.in_at + (s.stream_bits - held - 128) / 8);
+    const std::size_t in_limit = std::min<std::uint64_t>(s.in_end - 16, s.in_at + (s.stream_bits - held - 128) / 8);
     Tables& t = tables;
     const std::uint64_t window = s.window;
     const std::uint64_t fill_limit = std::min<std::uint64_t>(AREA_LIMIT, s.expected - window);

@@ -30,11 +30,13 @@ std::size_t from_memory(std::span<std::uint8_t> into) {
 
 // Restores `stream` with or without a trace (tracing turns the decoder's
 // fast path off); the bytes are summed so the two runs can be compared.
+// `claimed` is the stream size the decoder is told, which a file that
+// shrinks while it is read can make larger than what arrives.
 lzw::DecodeStatus restore(std::span<const std::uint8_t> stream, std::uint64_t length, lzw::CodeTrace tracer,
-                          std::uint64_t& restored, std::uint64_t& sum) {
+                          std::uint64_t& restored, std::uint64_t& sum, std::size_t claimed) {
     rest = stream;
     lzw::trace_code = tracer;
-    lzw::start_decoder(from_memory, stream.size(), length);
+    lzw::start_decoder(from_memory, claimed, length);
     restored = sum = 0;
     for (auto run = lzw::decode_more(); !run.empty(); run = lzw::decode_more()) {
         for (const std::uint8_t b : run) {
@@ -59,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto stream = file.subspan(converter::HEADER_BYTES);
     const auto expected = static_cast<std::uint64_t>(length);
     std::uint64_t restored = 0, sum = 0, traced_restored = 0, traced_sum = 0;
-    const lzw::DecodeStatus status = restore(stream, expected, nullptr, restored, sum);
-    const lzw::DecodeStatus traced = restore(stream, expected, ignore, traced_restored, traced_sum);
+    const lzw::DecodeStatus status = restore(stream, expected, nullptr, restored, sum, stream.size());
+    const lzw::DecodeStatus traced = restore(stream, expected, ignore, traced_restored, traced_sum, stream.size());
     if (restored != traced_restored || sum != traced_sum || status.fault != traced.fault ||
         status.at_bit != traced.at_bit) {
         fail("the fast path and the traced path disagree");
@@ -73,6 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (status.fault != lzw::DecodeFault::none && status.at_bit > 8 * stream.size()) {
         fail("damage placed beyond the file");
+    }
+    // The same bytes from a file that was longer when its size was taken:
+    // never sound, and no bits taken beyond those that arrived (the fault
+    // may lie up to three closing codes past them).
+    const lzw::DecodeStatus cut = restore(stream, expected, nullptr, restored, sum, stream.size() + 65536);
+    if (cut.fault == lzw::DecodeFault::none || cut.at_bit > 8 * stream.size() + 3 * 17) {
+        fail("a stream cut short passed as sound, or was read past its end");
     }
     return 0;
 }
