@@ -279,15 +279,22 @@ def measure_restore(build, inputs, tools, runs, pin):
     return results
 
 
+def common_cells(r, baseline, mine):
+    """The cells both tables share: the tool (in bold for ours), MB/s, the
+    wall time with its spread, the ratio to the baseline, the peak in MiB."""
+    ratio = f"{r['wall'] / baseline[r['input']]:.2f}" if r["input"] in baseline else "n/a"
+    tool = f"**{r['tool']}**" if r["tool"] == mine else r["tool"]
+    return (tool, f"{r['size'] / r['wall'] / 1e6:.1f}", f"{r['wall']:.3f} ({r['lo']:.3f}–{r['hi']:.3f})", ratio,
+            f"{r['peak'] / 1024:.1f}")
+
+
 def restore_table(results):
     compress = {r["input"]: r["wall"] for r in results if r["tool"] == "compress -d"}
     lines = ["| Input | Tool | MB/s restored | wall s, median (min–max) | ÷ compress -d | Peak MiB |",
              "|---|---|--:|--:|--:|--:|"]
     for r in results:
-        ratio = f"{r['wall'] / compress[r['input']]:.2f}" if r["input"] in compress else "n/a"
-        tool = f"**{r['tool']}**" if r["tool"] == "unmornak" else r["tool"]
-        lines.append(f"| {r['input']} | {tool} | {r['size'] / r['wall'] / 1e6:.1f} "
-                     f"| {r['wall']:.3f} ({r['lo']:.3f}–{r['hi']:.3f}) | {ratio} | {r['peak'] / 1024:.1f} |")
+        tool, speed, wall, ratio, peak = common_cells(r, compress, "unmornak")
+        lines.append(f"| {r['input']} | {tool} | {speed} | {wall} | {ratio} | {peak} |")
     return "\n".join(lines)
 
 
@@ -296,14 +303,12 @@ def table(results):
     lines = ["| Input | CLEAR_CODEs | full dict. | Tool | MB/s | wall s, median (min–max) | Size | ÷ compress | Peak MiB |",
              "|---|--:|--:|---|--:|--:|--:|--:|--:|"]
     for r in results:
-        ratio = f"{r['wall'] / compress[r['input']]:.2f}" if r["input"] in compress else "n/a"
+        tool, speed, wall, ratio, peak = common_cells(r, compress, "mornak")
         mine = r["tool"] == "mornak"
-        tool = f"**{r['tool']}**" if mine else r["tool"]
         clears = str(r["clears"]) if mine and r["clears"] is not None else ""
         full = f"{r['full']:.0f}%" if mine and r["full"] is not None else ""
-        lines.append(f"| {r['input']} | {clears} | {full} | {tool} | {r['size'] / r['wall'] / 1e6:.1f} "
-                     f"| {r['wall']:.3f} ({r['lo']:.3f}–{r['hi']:.3f}) | {100 * r['out'] / r['size']:.1f}% "
-                     f"| {ratio} | {r['peak'] / 1024:.1f} |")
+        lines.append(f"| {r['input']} | {clears} | {full} | {tool} | {speed} | {wall} "
+                     f"| {100 * r['out'] / r['size']:.1f}% | {ratio} | {peak} |")
     return "\n".join(lines)
 
 
