@@ -1,0 +1,269 @@
+/* mornak.h: the .bk codec as a library.
+ *
+ * A .bk file is the four bytes "book", the length of the original data as a
+ * signed 32-bit little-endian number, and an adaptive LZW code stream: codes
+ * 11 to 16 bits wide, packed most significant bit first, a fresh dictionary
+ * whenever the compression ratio gets worse once the dictionary is full.
+ *
+ * Two ways in:
+ *   - one-shot calls on whole buffers: mornak_compress, mornak_decompress,
+ *     mornak_verify, mornak_content_size;
+ *   - streaming contexts that take input and give output in chunks of any
+ *     size: mornak_encoder, mornak_decoder, mornak_verifier. Any chunking
+ *     gives exactly the bytes of the one-shot calls.
+ *
+ * Threads: the library has no global or static mutable state. Any number of
+ * contexts may live in one process and run on any threads; one context is
+ * used by one thread at a time. The one-shot calls may run on any number of
+ * threads at once.
+ *
+ * Memory: a context takes all its memory at create (sizes below) and
+ * allocates nothing afterwards; begin makes it ready for a new stream, so a
+ * context serves any number of streams. A one-shot call creates and frees one
+ * context. The header's length never decides how much memory is used.
+ *
+ * Errors: every call returns a status. MORNAK_OK and MORNAK_MORE are not
+ * errors; every error is negative and names one fault. An error is sticky: a
+ * context that returned one returns it again until the next begin. Null
+ * pointers and calls out of order are errors, never crashes.
+ *
+ * The library never prints, reads or writes a file, and never touches
+ * signals, the environment or the process.
+ *
+ * C99 and C++. Link with -lmornak (pkg-config mornak, or CMake's
+ * find_package(mornak) and the target mornak::mornak).
+ */
+#ifndef MORNAK_H
+#define MORNAK_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define MORNAK_VERSION_MAJOR 1
+#define MORNAK_VERSION_MINOR 3
+#define MORNAK_VERSION_PATCH 0
+/* MAJOR * 10000 + MINOR * 100 + PATCH, as mornak_version() returns it. */
+#define MORNAK_VERSION_NUMBER \
+    (MORNAK_VERSION_MAJOR * 10000 + MORNAK_VERSION_MINOR * 100 + MORNAK_VERSION_PATCH)
+
+/* "book" and the length: the first bytes of every .bk file. */
+#define MORNAK_HEADER_BYTES 8
+/* For mornak_encoder_begin: the input's length is not known in advance. */
+#define MORNAK_SIZE_UNKNOWN (-1)
+/* The most bytes a .bk header can describe (2^31 - 1). */
+#define MORNAK_MAX_INPUT 2147483647
+
+#if defined(MORNAK_STATIC)
+#define MORNAK_API
+#elif defined(__GNUC__) || defined(__clang__)
+#define MORNAK_API __attribute__((visibility("default")))
+#else
+#define MORNAK_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The version of the library linked at run time, as MORNAK_VERSION_NUMBER. */
+MORNAK_API unsigned mornak_version(void);
+
+typedef enum mornak_status {
+    MORNAK_OK = 0,   /* done: the whole stream is out */
+    MORNAK_MORE = 1, /* call again with more input (or finish) or more output room */
+
+    /* Misuse. */
+    MORNAK_ERROR_NULL = -1,          /* a pointer that must not be null is */
+    MORNAK_ERROR_ARGUMENT = -2,      /* a position past its size, or a size below MORNAK_SIZE_UNKNOWN */
+    MORNAK_ERROR_ORDER = -3,         /* a call out of order: run before begin, input or no finish after a
+                                        finish, the header of an unfinished stream */
+    MORNAK_ERROR_MEMORY = -4,        /* a one-shot call could not allocate its context */
+    MORNAK_ERROR_DST_TOO_SMALL = -5, /* a one-shot call's destination cannot hold the result */
+
+    /* What the encoder is given. */
+    MORNAK_ERROR_TOO_LARGE = -6,     /* more than MORNAK_MAX_INPUT bytes */
+    MORNAK_ERROR_INPUT_LONGER = -7,  /* more bytes than the size given to begin */
+    MORNAK_ERROR_INPUT_SHORTER = -8, /* finish came before the size given to begin */
+
+    /* What is wrong with a .bk file (decoder, verifier, one-shot calls). */
+    MORNAK_ERROR_HEADER_CUT = -9,          /* the data ends inside the 8-byte header */
+    MORNAK_ERROR_NOT_BK = -10,             /* no "book" at byte 0 */
+    MORNAK_ERROR_NEGATIVE_LENGTH = -11,    /* the length at byte 4 is negative (an unpatched
+                                              MORNAK_SIZE_UNKNOWN header among them) */
+    MORNAK_ERROR_UNDEFINED_CODE = -12,     /* a code that names no dictionary entry yet */
+    MORNAK_ERROR_MISPLACED_CLEAR = -13,    /* CLEAR_CODE (256) before the dictionary is full */
+    MORNAK_ERROR_NO_END_CODE = -14,        /* the stream ends before END_CODE (257) */
+    MORNAK_ERROR_SHORT_FILLER = -15,       /* the stream ends inside the zero codes after END_CODE */
+    MORNAK_ERROR_FILLER_NOT_ZERO = -16,    /* something other than zero codes after END_CODE */
+    MORNAK_ERROR_TRAILING_BYTES = -17,     /* bytes after the end of the stream */
+    MORNAK_ERROR_LONGER_THAN_HEADER = -18, /* the stream restores more bytes than the header gives */
+    MORNAK_ERROR_SHORTER_THAN_HEADER = -19,/* END_CODE before the header's length is reached */
+    MORNAK_ERROR_NOT_CANONICAL = -20       /* restores whole, but is not what the encoder writes for
+                                              those bytes (verifier only) */
+} mornak_status;
+
+/* The enumerator's name, e.g. "MORNAK_ERROR_UNDEFINED_CODE"; for a value that
+ * is none of them, "MORNAK_UNKNOWN_STATUS". Never NULL; static storage. */
+MORNAK_API const char* mornak_status_name(mornak_status status);
+
+/* Input and output of the streaming calls, which read data[pos..size) and
+ * write from data + pos, advancing pos. data may be NULL when size is 0. */
+typedef struct mornak_in {
+    const unsigned char* data;
+    size_t size;
+    size_t pos;
+} mornak_in;
+
+typedef struct mornak_out {
+    unsigned char* data;
+    size_t size;
+    size_t pos;
+} mornak_out;
+
+/* Where and why a .bk stream failed. */
+typedef struct mornak_fault {
+    mornak_status status; /* the status the failing call returned; MORNAK_OK while there is no fault */
+    uint64_t at_byte;     /* the byte of the .bk file (header included) where the fault was found */
+    uint32_t code;        /* the code concerned (undefined code, misplaced CLEAR_CODE, a code that
+                             restores past the header's length); 0 otherwise */
+    uint64_t restored;    /* bytes restored before the fault (all of them when there is none) */
+} mornak_fault;
+
+/* ---- One-shot calls ------------------------------------------------------ */
+
+/* The largest .bk that input_size bytes can give, header included: at most
+ * 2 * input_size + 20. 0 when input_size is over MORNAK_MAX_INPUT (no .bk
+ * can describe it); SIZE_MAX when the bound does not fit in a size_t. */
+MORNAK_API size_t mornak_compress_bound(uint64_t input_size);
+
+/* Converts src[0..src_size) into a whole .bk file at dst. On MORNAK_OK,
+ * *dst_size is its length; on an error it is 0, and nothing was written at
+ * or past dst + dst_capacity. Creates and frees one encoder.
+ * src may be NULL when src_size is 0. */
+MORNAK_API mornak_status mornak_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
+                                         size_t* dst_size);
+
+/* The length the header of bk gives: MORNAK_ERROR_HEADER_CUT, _NOT_BK or
+ * _NEGATIVE_LENGTH when it gives none. Reads only the first 8 bytes. */
+MORNAK_API mornak_status mornak_content_size(const void* bk, size_t bk_size, uint64_t* size);
+
+/* Restores the .bk file bk[0..bk_size) into dst. Fails with
+ * MORNAK_ERROR_DST_TOO_SMALL before restoring anything when the header's
+ * length exceeds dst_capacity; nothing is ever written past it. *dst_size
+ * is the number of bytes written, on a fault those before it.
+ * Creates and frees one decoder. */
+MORNAK_API mornak_status mornak_decompress(const void* bk, size_t bk_size, void* dst, size_t dst_capacity,
+                                           size_t* dst_size);
+
+/* Checks that bk[0..bk_size) restores whole and is exactly what the encoder
+ * writes for the bytes it restores (the earlier form of an empty input
+ * passes too). MORNAK_OK, or the first fault the decoder found, else
+ * MORNAK_ERROR_NOT_CANONICAL. Creates and frees one verifier. */
+MORNAK_API mornak_status mornak_verify(const void* bk, size_t bk_size);
+
+/* ---- Streaming encoder ---------------------------------------------------
+ * Memory: 2 MiB (2,097,152 bytes) of tables, placed in one huge page where
+ * the system allows, plus under 1 KiB for the context itself. */
+
+typedef struct mornak_encoder mornak_encoder;
+
+/* NULL when the memory cannot be had. */
+MORNAK_API mornak_encoder* mornak_encoder_create(void);
+/* NULL is ignored. */
+MORNAK_API void mornak_encoder_free(mornak_encoder* encoder);
+
+/* Starts a new .bk stream. input_size is the exact number of bytes that will
+ * follow (0 to MORNAK_MAX_INPUT), or MORNAK_SIZE_UNKNOWN: then the header's
+ * length field is written as FF FF FF FF, which a reader refuses, and once
+ * the stream is complete mornak_encoder_header gives the 8 bytes to put at
+ * offset 0 in its place. The progress callback, if set, stays set. */
+MORNAK_API mornak_status mornak_encoder_begin(mornak_encoder* encoder, int64_t input_size);
+
+/* Takes input from in->data + in->pos, writes the .bk file, header first,
+ * at out->data + out->pos, and advances both. Returns MORNAK_MORE while it
+ * needs more input (without finish) or more output room, MORNAK_OK once
+ * finish is set, all input is taken and the whole file is out. Set finish
+ * on the call that brings the last input (or on a later call with none);
+ * every call after it must set finish too and bring no new input.
+ * With a size given, a byte past it is MORNAK_ERROR_INPUT_LONGER and finish
+ * before it MORNAK_ERROR_INPUT_SHORTER; without one, a byte past
+ * MORNAK_MAX_INPUT is MORNAK_ERROR_TOO_LARGE. Output written before an
+ * error is not a .bk file: discard it. */
+MORNAK_API mornak_status mornak_encoder_run(mornak_encoder* encoder, mornak_in* in, mornak_out* out, int finish);
+
+/* The header of the stream: with a size given, at any time after begin;
+ * with MORNAK_SIZE_UNKNOWN, once run has returned MORNAK_OK (before that,
+ * MORNAK_ERROR_ORDER). */
+MORNAK_API mornak_status mornak_encoder_header(const mornak_encoder* encoder,
+                                               unsigned char header[MORNAK_HEADER_BYTES]);
+
+/* Progress of an encoder, for a caller that shows it. */
+typedef struct mornak_progress {
+    uint64_t taken;            /* input bytes taken since begin */
+    uint64_t written;          /* .bk bytes produced since begin, header included */
+    uint32_t dictionary;       /* CLEAR_CODEs written so far: 0 while the first dictionary lasts */
+    uint32_t dictionary_bytes; /* input bytes taken while this dictionary lasts, not counting the one
+                                  that began it */
+} mornak_progress;
+
+/* Called during run, on the calling thread: after each 64 KiB of input,
+ * once more for a dictionary that is about to be replaced by a fresh one
+ * (with its final count), and when the stream is complete. It must not call
+ * into the same encoder. */
+typedef void (*mornak_progress_fn)(void* user, const mornak_progress* progress);
+
+/* Sets the callback (NULL for none) and the pointer it is given. */
+MORNAK_API mornak_status mornak_encoder_set_progress(mornak_encoder* encoder, mornak_progress_fn callback,
+                                                     void* user);
+
+/* ---- Streaming decoder ---------------------------------------------------
+ * Exactly as strict as the encoder is in what it writes: anything else is a
+ * fault, found at its byte; no stream is ever restored into other bytes.
+ * Memory: 2 MiB (2,097,152 bytes) of tables and recent output, placed in
+ * one huge page where the system allows, plus under 1 KiB. */
+
+typedef struct mornak_decoder mornak_decoder;
+
+MORNAK_API mornak_decoder* mornak_decoder_create(void);
+MORNAK_API void mornak_decoder_free(mornak_decoder* decoder);
+
+/* Starts restoring a new .bk file, header included. */
+MORNAK_API mornak_status mornak_decoder_begin(mornak_decoder* decoder);
+
+/* Takes .bk bytes from in and writes restored bytes to out, as
+ * mornak_encoder_run does. MORNAK_OK once finish is set, all input is taken,
+ * the stream proved sound and every restored byte is out. The decoder never
+ * writes a byte past the header's length. Some faults can only be known at
+ * the end: bytes already written before one are not the file. */
+MORNAK_API mornak_status mornak_decoder_run(mornak_decoder* decoder, mornak_in* in, mornak_out* out, int finish);
+
+/* The fault that ended the stream, or MORNAK_OK with the bytes restored so far. */
+MORNAK_API void mornak_decoder_fault(const mornak_decoder* decoder, mornak_fault* fault);
+
+/* ---- Streaming verifier --------------------------------------------------
+ * mornak_verify in chunks: restores the stream, encodes what it restores and
+ * compares that with the stream, keeping nothing but what it has not
+ * compared yet. Memory: an encoder, a decoder and 1.1 MiB more (5,439,488
+ * bytes in all). */
+
+typedef struct mornak_verifier mornak_verifier;
+
+MORNAK_API mornak_verifier* mornak_verifier_create(void);
+MORNAK_API void mornak_verifier_free(mornak_verifier* verifier);
+MORNAK_API mornak_status mornak_verifier_begin(mornak_verifier* verifier);
+
+/* Takes .bk bytes from in; MORNAK_MORE until finish is set and all input is
+ * taken, then MORNAK_OK or the fault. A fault the decoder finds comes before
+ * MORNAK_ERROR_NOT_CANONICAL, which is given only once the stream restored
+ * whole, with at_byte the first byte that differs. */
+MORNAK_API mornak_status mornak_verifier_run(mornak_verifier* verifier, mornak_in* in, int finish);
+
+/* As mornak_decoder_fault; restored is the length of the original once the
+ * stream passed. */
+MORNAK_API void mornak_verifier_fault(const mornak_verifier* verifier, mornak_fault* fault);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MORNAK_H */
