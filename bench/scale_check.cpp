@@ -15,8 +15,8 @@
 #include <cstring>
 #include <span>
 
-#include "lzw/code_stream.hpp"
-#include "tests/decoder.hpp"
+#include "format.hpp"
+#include "lib/decoder_trace.hpp"
 
 namespace {
 
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     // bytes the ratio test's 32-bit bytes_out * 100 wraps.
     std::uint64_t clears = 0, longest = 0, since = 0;
     for (const TracedCode& c : decoded.codes) {
-        if (c.code == lzw::CLEAR_CODE) {
+        if (c.code == mornak::CLEAR_CODE) {
             ++clears;
             longest = std::max(longest, c.end_bit / 8 - since);
             since = c.end_bit / 8;
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     // reaches the limit one code after the encoder's.
     std::uint64_t full_bytes = 0;
     for (const TracedCode& c : decoded.codes) {
-        full_bytes += c.entries >= (1u << lzw::MAX_CODE_BITS) ? c.length : 0;
+        full_bytes += c.entries >= (1u << mornak::MAX_CODE_BITS) ? c.length : 0;
     }
     std::printf("round trip: exact, %zu codes, %llu CLEAR_CODEs, all where the ratio rule puts them\n",
                 decoded.codes.size(), static_cast<unsigned long long>(clears));

@@ -1,14 +1,13 @@
 #include "support.hpp"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <stdexcept>
 
-#include "lzw/encoder.hpp"
+#include "mornak.h"
+#include "programs/compress_file.hpp"
 
 namespace {
 
@@ -36,24 +35,22 @@ Encoded encode(std::span<const std::uint8_t> input) {
 
     static Bytes stream;
     stream.clear();
-    // A small area, so that long inputs cross many drains.
-    std::array<std::uint8_t, 4096> area{};
-    lzw::start_engine(area.data(), area.size(), [](std::span<const std::uint8_t> bytes) {
-        stream.insert(stream.end(), bytes.begin(), bytes.end());
-        return true;
-    }, input.size());
-    std::fflush(stdout);
-    const int saved = ::dup(STDOUT_FILENO);
-    ::dup2(::fileno(console.get()), STDOUT_FILENO);
-    lzw::compress_file(in.get());
-    std::fflush(stdout);
-    ::dup2(saved, STDOUT_FILENO);
-    ::close(saved);
-
+    static mornak_encoder* const encoder = mornak_encoder_create();
+    const auto conversion = converter::compress_file(
+        encoder, in.get(), static_cast<std::int64_t>(input.size()),
+        [](std::span<const std::uint8_t> bytes) {
+            stream.insert(stream.end(), bytes.begin(), bytes.end());
+            return 0;
+        },
+        console.get());
+    if (conversion.outcome != converter::Conversion::converted) {
+        throw std::runtime_error("the conversion failed");
+    }
     std::string text(static_cast<std::size_t>(std::ftell(console.get())), '\0');
     std::rewind(console.get());
     text.resize(std::fread(text.data(), 1, text.size(), console.get()));
-    return {stream, text};
+    // The stream without the header, which the tests check apart.
+    return {Bytes(stream.begin() + MORNAK_HEADER_BYTES, stream.end()), text};
 }
 
 Bytes pack(const std::vector<std::pair<std::uint32_t, int>>& codes) {

@@ -11,10 +11,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes bytes_of(std::string_view text);
 
-// Runs the engine in this process, as the driver does, on `input`.
+// Converts `input` in this process as mornak does, reading it from a file.
 struct Encoded {
-    Bytes stream;
-    std::string console;  // what the encoder printed
+    Bytes stream;         // the code stream, without the header
+    std::string console;  // what mornak printed while converting
 };
 Encoded encode(std::span<const std::uint8_t> input);
 

@@ -13,7 +13,6 @@
 #include <map>
 #include <string>
 
-#include "decoder.hpp"
 #include "run_mornak.hpp"
 #include "support.hpp"
 

@@ -1,4 +1,4 @@
-#include "converter/input_file.hpp"
+#include "programs/input_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "mornak.h"
+
 struct TracedCode {
     std::uint32_t code;
     int width;               // bits it was read at

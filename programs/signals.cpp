@@ -1,6 +1,6 @@
-#include "converter/signals.hpp"
+#include "programs/signals.hpp"
 
-#include "converter/output_file.hpp"
+#include "programs/output_file.hpp"
 
 namespace converter {
 

@@ -1,41 +1,18 @@
-#include "decoder.hpp"
+#include "decoder_trace.hpp"
 
 #include <algorithm>
+#include <memory>
 
-#include "lzw/code_stream.hpp"
-#include "lzw/decoder.hpp"
+#include "format.hpp"
+#include "internal.hpp"
 
 namespace {
 
-constexpr std::uint32_t CODE_LIMIT = 1u << lzw::MAX_CODE_BITS;  // 65536
+constexpr std::uint32_t CODE_LIMIT = mornak::CODE_LIMIT;
 
-std::span<const std::uint8_t> source_bytes;
-std::vector<TracedCode>* trace = nullptr;
-
-std::size_t from_memory(std::span<std::uint8_t> into) {
-    const std::size_t n = std::min(into.size(), source_bytes.size());
-    std::copy_n(source_bytes.begin(), n, into.begin());
-    source_bytes = source_bytes.subspan(n);
-    return n;
-}
-
-void record(std::uint32_t code, int width, std::uint64_t end_bit, std::uint32_t length, std::uint32_t next) {
-    trace->push_back({code, width, end_bit, length, next});
-}
-
-const char* fault_name(lzw::DecodeFault fault) {
-    switch (fault) {
-        case lzw::DecodeFault::none: return "";
-        case lzw::DecodeFault::undefined_code: return "undefined code";
-        case lzw::DecodeFault::misplaced_clear: return "misplaced CLEAR_CODE";
-        case lzw::DecodeFault::no_end_code: return "stream ends without END_CODE";
-        case lzw::DecodeFault::short_filler: return "closing filler too short";
-        case lzw::DecodeFault::filler_not_zero: return "filler bit set";
-        case lzw::DecodeFault::trailing_bytes: return "bytes after the closing filler";
-        case lzw::DecodeFault::longer_than_header: return "longer than the header says";
-        case lzw::DecodeFault::shorter_than_header: return "shorter than the header says";
-    }
-    return "?";
+void record(void* trace, std::uint32_t code, int width, std::uint64_t end_bit, std::uint32_t length,
+            std::uint32_t next) {
+    static_cast<std::vector<TracedCode>*>(trace)->push_back({code, width, end_bit, length, next});
 }
 
 // Pairs (prefix code, next byte) in the dictionary, as one bit each.
@@ -64,10 +41,10 @@ std::string check_longest_matches(const Decoded& decoded) {
     std::size_t offset = 0;
     bool fresh = true;
     std::uint32_t previous = 0;
-    std::uint32_t next = lzw::FIRST_FREE_CODE;
+    std::uint32_t next = mornak::FIRST_FREE_CODE;
     for (std::size_t k = 0; k < decoded.codes.size(); ++k) {
         const TracedCode& c = decoded.codes[k];
-        if (c.code == lzw::CLEAR_CODE) {
+        if (c.code == mornak::CLEAR_CODE) {
             pairs.forget();
             fresh = true;
             next = c.entries;
@@ -91,41 +68,58 @@ std::string check_longest_matches(const Decoded& decoded) {
     return {};
 }
 
+struct DecoderFree {
+    void operator()(mornak_decoder* d) const { mornak_decoder_free(d); }
+};
+
+struct Outcome {
+    mornak_status status;
+    std::uint64_t fault_bit;
+};
+
 // The decoder, traced or not: untraced, it takes most codes on its fast path,
 // which tracing turns off; both must restore the same bytes and stop at the
-// same fault.
-lzw::DecodeStatus run_decoder(std::span<const std::uint8_t> stream, std::uint64_t expected, lzw::CodeTrace tracer,
-                              std::vector<std::uint8_t>& bytes) {
-    source_bytes = stream;
-    lzw::trace_code = tracer;
-    lzw::start_decoder(from_memory, stream.size(), expected);
-    for (auto run = lzw::decode_more(); !run.empty(); run = lzw::decode_more()) {
-        bytes.insert(bytes.end(), run.begin(), run.end());
+// same fault. `trace` is null for the untraced run.
+Outcome run_decoder(std::span<const std::uint8_t> stream, std::uint64_t expected, std::vector<TracedCode>* trace,
+                    std::vector<std::uint8_t>& bytes) {
+    static const std::unique_ptr<mornak_decoder, DecoderFree> decoder(mornak_decoder_create());
+    const auto header = mornak::make_header(static_cast<std::uint32_t>(expected));
+    std::vector<std::uint8_t> file(header.begin(), header.end());
+    file.insert(file.end(), stream.begin(), stream.end());
+    mornak_decoder_begin(decoder.get());
+    mornak::internal::set_trace(decoder.get(), trace != nullptr ? record : nullptr, trace);
+    mornak_in in{file.data(), file.size(), 0};
+    mornak_status status = MORNAK_MORE;
+    while (status == MORNAK_MORE) {
+        static std::uint8_t chunk[1 << 20];
+        mornak_out out{chunk, sizeof chunk, 0};
+        status = mornak_decoder_run(decoder.get(), &in, &out, 1);
+        bytes.insert(bytes.end(), chunk, chunk + out.pos);
     }
-    lzw::trace_code = nullptr;
-    return lzw::decode_status();
+    mornak::internal::set_trace(decoder.get(), nullptr, nullptr);
+    return {status, mornak::internal::fault_bit(decoder.get())};
 }
 
 }  // namespace
 
 Decoded decode_stream(std::span<const std::uint8_t> stream, std::uint64_t expected) {
     Decoded out;
-    trace = &out.codes;
-    const lzw::DecodeStatus status = run_decoder(stream, expected, record, out.bytes);
+    const Outcome traced = run_decoder(stream, expected, &out.codes, out.bytes);
     std::vector<std::uint8_t> untraced;
-    const lzw::DecodeStatus fast = run_decoder(stream, expected, nullptr, untraced);
-    if (untraced != out.bytes || fast.fault != status.fault || fast.at_bit != status.at_bit) {
+    const Outcome fast = run_decoder(stream, expected, nullptr, untraced);
+    if (untraced != out.bytes || fast.status != traced.status || fast.fault_bit != traced.fault_bit) {
         out.error = "untraced decoding differs from traced";
         return out;
     }
-    const bool any_length = expected == ANY_LENGTH && status.fault == lzw::DecodeFault::shorter_than_header;
-    if (status.fault != lzw::DecodeFault::none && !any_length) {
-        out.error = std::string(fault_name(status.fault)) + " at bit " + std::to_string(status.at_bit);
+    const bool any_length = expected == ANY_LENGTH && traced.status == MORNAK_ERROR_SHORTER_THAN_HEADER;
+    if (traced.status != MORNAK_OK && !any_length) {
+        out.error = std::string(mornak_status_name(traced.status)) + " at bit " + std::to_string(traced.fault_bit);
         return out;
     }
     out.error = check_longest_matches(out);
     return out;
 }
+
 std::string check_ratio_rule(const Decoded& decoded, std::size_t& dots) {
     constexpr std::uint32_t gap = 100;  // bytes between checks
     dots = 0;
@@ -147,7 +141,7 @@ std::string check_ratio_rule(const Decoded& decoded, std::size_t& dots) {
         // The encoder writes a code once it has read the byte after it.
         const auto bytes_in = static_cast<std::uint32_t>(covered + 1 - fresh_start);
         const auto bytes_out = static_cast<std::uint32_t>(codes[k].end_bit / 8 - out_base);
-        const bool cleared = codes[k + 1].code == lzw::CLEAR_CODE;
+        const bool cleared = codes[k + 1].code == mornak::CLEAR_CODE;
         bool expect_clear = false;
         if (codes[k].entries >= CODE_LIMIT - 1 && bytes_in > next_check) {
             const std::uint32_t ratio = bytes_out * 100 / bytes_in;

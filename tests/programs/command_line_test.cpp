@@ -6,8 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "decoder.hpp"
-#include "lzw/code_stream.hpp"
+#include "lib/decoder_trace.hpp"
 #include "run_mornak.hpp"
 #include "support.hpp"
 

@@ -1,4 +1,4 @@
-#include "converter/standard_output.hpp"
+#include "programs/standard_output.hpp"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "converter/output_name.hpp"
+#include "programs/output_name.hpp"
 
 namespace converter {
 

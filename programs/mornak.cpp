@@ -11,16 +11,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <string>
 
-#include "converter/bk_header.hpp"
-#include "converter/input_file.hpp"
-#include "converter/output_file.hpp"
-#include "converter/output_name.hpp"
-#include "converter/signals.hpp"
-#include "converter/standard_output.hpp"
-#include "lzw/encoder.hpp"
+#include "mornak.h"
+#include "programs/compress_file.hpp"
+#include "programs/input_file.hpp"
+#include "programs/output_file.hpp"
+#include "programs/output_name.hpp"
+#include "programs/signals.hpp"
+#include "programs/standard_output.hpp"
 
 namespace {
 
@@ -29,18 +28,12 @@ constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
 // The .bk header stores the input length as a signed 32-bit number.
-constexpr std::int64_t MAX_INPUT_BYTES = std::numeric_limits<std::int32_t>::max();
-
-// Bytes of code stream collected before they go to the file in one write.
-// Small enough to stay in the processor's cache beside the dictionary: the
-// stream passes through it instead of pushing the dictionary out.
-constexpr std::size_t OUTPUT_CAPACITY = 64 * 1024;
-std::uint8_t output_area[OUTPUT_CAPACITY];
+constexpr std::int64_t MAX_INPUT_BYTES = MORNAK_MAX_INPUT;
 
 // What a run holds that has to be given back however it ends.
 struct Run {
     std::FILE* input = nullptr;
-    int write_error = 0;  // errno of the first failed write of the .bk file
+    mornak_encoder* encoder = nullptr;
 };
 Run run;
 
@@ -50,11 +43,6 @@ Run run;
     std::vprintf(format, arguments);
     va_end(arguments);
     return EXIT_FAILED;
-}
-
-bool drain_to_output(std::span<const std::uint8_t> bytes) {
-    run.write_error = converter::append_output(bytes);
-    return run.write_error == 0;
 }
 
 int open_and_measure(const char* path, std::int64_t& size, mode_t& mode) {
@@ -95,21 +83,21 @@ int convert(const char* path) {
     if (const int error = converter::begin_output(target, converter::output_mode(mode))) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
-    const auto header = converter::make_header(static_cast<std::int32_t>(size));
-    if (!drain_to_output(header)) {
-        return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(run.write_error));
+    run.encoder = mornak_encoder_create();
+    if (run.encoder == nullptr) {
+        return fail("Can't convert file %s: %s\n", path, std::strerror(ENOMEM));
     }
-
-    lzw::start_engine(output_area, OUTPUT_CAPACITY, drain_to_output, static_cast<std::uint64_t>(size));
-    lzw::compress_file(run.input);
-    if (lzw::writer_failed()) {
-        return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(run.write_error));
-    }
-    if (std::ferror(run.input)) {
-        return fail("Can't read file %s: %s\n", path, std::strerror(lzw::read_error));
-    }
-    if (!converter::ended_at(run.input, size)) {
-        return fail("Can't read file %s: it changed while being read\n", path);
+    const converter::Conversion conversion =
+        converter::compress_file(run.encoder, run.input, size, converter::append_output, stdout);
+    switch (conversion.outcome) {
+        case converter::Conversion::converted:
+            break;
+        case converter::Conversion::write_failed:
+            return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(conversion.error));
+        case converter::Conversion::read_failed:
+            return fail("Can't read file %s: %s\n", path, std::strerror(conversion.error));
+        case converter::Conversion::changed:
+            return fail("Can't read file %s: it changed while being read\n", path);
     }
     const auto out_bytes = static_cast<long long>(converter::output_bytes());
     if (const int error = converter::commit_output()) {
@@ -140,5 +128,6 @@ int main(int argc, char** argv) {
     if (run.input != nullptr) {
         std::fclose(run.input);
     }
+    mornak_encoder_free(run.encoder);
     return converter::finish_standard_output("mornak", status);
 }

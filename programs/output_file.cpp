@@ -1,4 +1,4 @@
-#include "converter/output_file.hpp"
+#include "programs/output_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "converter/signals.hpp"
+#include "programs/signals.hpp"
 
 namespace converter {
 

@@ -20,13 +20,11 @@
 #include <string_view>
 #include <vector>
 
-#include "converter/bk_header.hpp"
-#include "converter/input_file.hpp"
-#include "converter/output_file.hpp"
-#include "converter/signals.hpp"
-#include "converter/standard_output.hpp"
-#include "lzw/decoder.hpp"
-#include "lzw/encoder.hpp"
+#include "mornak.h"
+#include "programs/input_file.hpp"
+#include "programs/output_file.hpp"
+#include "programs/signals.hpp"
+#include "programs/standard_output.hpp"
 
 namespace {
 
@@ -49,14 +47,14 @@ constexpr const char* HELP =
     "\n"
     "Exit status: 0 done, 1 a file failed, 2 wrong usage.\n";
 
-// The .bk file being read, and a second reader of it for --test.
+constexpr std::size_t READ_BLOCK = 64 * 1024;      // .bk bytes read at a time
+constexpr std::size_t RESTORE_AREA = 256 * 1024;  // restored bytes written at a time
+
+// What one file's run holds that has to be given back however it ends.
 struct Run {
     std::FILE* input = nullptr;
-    std::FILE* again = nullptr;
-    int read_error = 0;
-    std::uint64_t compared = 0;  // stream bytes the re-encoding matched so far
-    std::uint64_t mismatch = 0;  // first stream byte it did not, or UINT64_MAX
-    std::span<const std::uint8_t> pending;  // restored bytes the re-encoding has not taken
+    mornak_decoder* decoder = nullptr;
+    mornak_verifier* verifier = nullptr;
 };
 Run run;
 
@@ -75,27 +73,39 @@ int usage(const char* problem) {
     return EXIT_USAGE;
 }
 
-std::size_t read_stream(std::span<std::uint8_t> into) {
-    const std::size_t got = std::fread(into.data(), 1, into.size(), run.input);
-    if (got < into.size() && std::ferror(run.input) && run.read_error == 0) {
-        run.read_error = errno;
-    }
-    return got;
-}
-
-unsigned long long file_byte(std::uint64_t stream_bit) {
-    return converter::HEADER_BYTES + stream_bit / 8;
-}
-
-// The stream of a .bk file: its header's length, the bytes after the
-// header, and the file's mode.
+// A .bk file being read: its size and mode when opened, its header's
+// length, and the bytes read so far.
 struct BkFile {
-    std::int32_t length = 0;
+    const char* path = nullptr;
     std::int64_t size = 0;
     mode_t mode = 0;
+    std::uint64_t length = 0;
+    std::uint8_t block[READ_BLOCK] = {};
+    std::size_t got = 0;        // bytes in block
+    std::uint64_t left = 0;     // bytes of the measured size not read yet
+    int read_error = 0;
 };
+BkFile bk;
 
-int open_bk(const char* path, BkFile& bk) {
+// Reads the next block, at most to the measured size; false after a failed read.
+bool read_block() {
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(READ_BLOCK, bk.left));
+    bk.got = std::fread(bk.block, 1, wanted, run.input);
+    bk.left -= bk.got;
+    if (bk.got < wanted) {
+        bk.left = 0;  // the file ended early: the stream ends here
+        if (std::ferror(run.input)) {
+            bk.read_error = errno;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Opens the file and reads its header; the header's faults are reported
+// before anything is written.
+int open_bk(const char* path) {
+    bk.path = path;
     const int fd = converter::open_input(path);
     if (fd < 0) {
         return fail(path, "%s", std::strerror(errno));
@@ -116,68 +126,66 @@ int open_bk(const char* path, BkFile& bk) {
         case converter::InputKind::unknown:
             return fail(path, "%s", std::strerror(errno));
     }
-    std::uint8_t header[converter::HEADER_BYTES];
-    const std::size_t got = read_stream(header);
-    if (run.read_error != 0) {
-        return fail(path, "%s", std::strerror(run.read_error));
+    // The header alone first: a damaged one is refused before any output.
+    std::uint8_t header[MORNAK_HEADER_BYTES];
+    const std::size_t got = std::fread(header, 1, sizeof header, run.input);
+    if (got < sizeof header && std::ferror(run.input)) {
+        return fail(path, "%s", std::strerror(errno));
     }
-    switch (converter::parse_header({header, got}, bk.length)) {
-        case converter::HeaderFault::none:
-            return EXIT_DONE;
-        case converter::HeaderFault::too_short:
-            return fail(path, "damaged: the file ends at byte %zu, inside the %zu-byte header", got,
-                        converter::HEADER_BYTES);
-        case converter::HeaderFault::wrong_magic:
+    switch (mornak_content_size(header, got, &bk.length)) {
+        case MORNAK_OK:
+            break;
+        case MORNAK_ERROR_HEADER_CUT:
+            return fail(path, "damaged: the file ends at byte %zu, inside the %d-byte header", got,
+                        MORNAK_HEADER_BYTES);
+        case MORNAK_ERROR_NOT_BK:
             return fail(path, "not a .bk file: no \"book\" at byte 0");
-        case converter::HeaderFault::negative_length:
+        default:
             return fail(path, "damaged: the length at byte 4 is negative");
     }
-    return EXIT_FAILED;
+    std::memcpy(bk.block, header, got);
+    bk.got = got;
+    bk.left = static_cast<std::uint64_t>(bk.size) - got;
+    return EXIT_DONE;
 }
 
-int report_damage(const char* path, const BkFile& bk) {
-    const lzw::DecodeStatus s = lzw::decode_status();
-    const unsigned long long at = file_byte(s.at_bit);
-    const auto restored = static_cast<unsigned long long>(s.restored);
-    switch (s.fault) {
-        case lzw::DecodeFault::none:
-            return EXIT_DONE;
-        case lzw::DecodeFault::undefined_code:
-            return fail(path, "damaged: code %u at byte %llu names no entry yet", s.code, at);
-        case lzw::DecodeFault::misplaced_clear:
+// The message for a fault in the stream.
+int report_damage(const mornak_fault& f) {
+    const char* path = bk.path;
+    const auto at = static_cast<unsigned long long>(f.at_byte);
+    const auto length = static_cast<int>(bk.length);
+    switch (f.status) {
+        case MORNAK_ERROR_UNDEFINED_CODE:
+            return fail(path, "damaged: code %u at byte %llu names no entry yet", f.code, at);
+        case MORNAK_ERROR_MISPLACED_CLEAR:
             return fail(path, "damaged: CLEAR_CODE at byte %llu comes before the dictionary is full", at);
-        case lzw::DecodeFault::no_end_code:
+        case MORNAK_ERROR_NO_END_CODE:
             return fail(path, "damaged: the stream ends at byte %llu before END_CODE", at);
-        case lzw::DecodeFault::short_filler:
+        case MORNAK_ERROR_SHORT_FILLER:
             return fail(path, "damaged: the stream ends at byte %llu inside the closing zero codes", at);
-        case lzw::DecodeFault::filler_not_zero:
+        case MORNAK_ERROR_FILLER_NOT_ZERO:
             return fail(path, "damaged: the closing codes after END_CODE at byte %llu are not zero", at);
-        case lzw::DecodeFault::trailing_bytes:
+        case MORNAK_ERROR_TRAILING_BYTES:
             return fail(path, "damaged: %llu bytes after the end of the stream, from byte %llu",
                         static_cast<unsigned long long>(bk.size) - at, at);
-        case lzw::DecodeFault::longer_than_header:
+        case MORNAK_ERROR_LONGER_THAN_HEADER:
             return fail(path, "damaged: code %u at byte %llu restores more than the %d bytes the header gives",
-                        s.code, at, bk.length);
-        case lzw::DecodeFault::shorter_than_header:
+                        f.code, at, length);
+        case MORNAK_ERROR_SHORTER_THAN_HEADER:
             return fail(path, "damaged: END_CODE at byte %llu after %llu bytes, but the header gives %d", at,
-                        restored, bk.length);
+                        static_cast<unsigned long long>(f.restored), length);
+        case MORNAK_ERROR_NOT_CANONICAL:
+            return fail(path, "damaged: restores whole, but from byte %llu differs from what mornak writes for "
+                        "those bytes", at);
+        default:
+            return fail(path, "%s", mornak_status_name(f.status));
     }
-    return EXIT_FAILED;
 }
 
-// After decoding: the read went right and met the end of the file where its
-// size said.
-int check_read(const char* path, const BkFile& bk) {
-    if (run.read_error != 0) {
-        return fail(path, "%s", std::strerror(run.read_error));
-    }
-    if (const int status = report_damage(path, bk); status != EXIT_DONE) {
-        return status;
-    }
-    if (std::fgetc(run.input) != EOF || !converter::ended_at(run.input, bk.size)) {
-        return fail(path, "it changed while being read");
-    }
-    return EXIT_DONE;
+// After the last byte: the file ended where its size said, so it did not
+// grow or shrink while it was read.
+bool read_as_measured() {
+    return std::fgetc(run.input) == EOF && converter::ended_at(run.input, bk.size);
 }
 
 // The name FILE.bk restores to by default: FILE.
@@ -201,8 +209,7 @@ int restore(const char* path, const char* given_output) {
     } else if (struct stat existing {}; ::lstat(output.c_str(), &existing) == 0) {
         return fail(path, "%s already exists; name an OUTPUT to replace it", output.c_str());
     }
-    BkFile bk;
-    if (const int status = open_bk(path, bk); status != EXIT_DONE) {
+    if (const int status = open_bk(path); status != EXIT_DONE) {
         return status;
     }
     const bool to_stdout = output == "-";
@@ -212,15 +219,34 @@ int restore(const char* path, const char* given_output) {
     } else if (const int error = converter::begin_output(output, converter::output_mode(bk.mode))) {
         return fail(shown, "%s", std::strerror(error));
     }
-    lzw::start_decoder(read_stream, static_cast<std::uint64_t>(bk.size) - converter::HEADER_BYTES,
-                       static_cast<std::uint64_t>(bk.length));
-    for (auto bytes = lzw::decode_more(); !bytes.empty(); bytes = lzw::decode_more()) {
-        if (const int error = converter::append_output(bytes)) {
+    run.decoder = mornak_decoder_create();
+    if (run.decoder == nullptr) {
+        return fail(path, "%s", std::strerror(ENOMEM));
+    }
+    static std::uint8_t area[RESTORE_AREA];
+    mornak_decoder_begin(run.decoder);
+    mornak_in in{bk.block, bk.got, 0};
+    mornak_status status = MORNAK_MORE;
+    while (status == MORNAK_MORE) {
+        if (in.pos == in.size && bk.left != 0) {
+            if (!read_block()) {
+                return fail(path, "%s", std::strerror(bk.read_error));
+            }
+            in = {bk.block, bk.got, 0};
+        }
+        mornak_out out{area, sizeof area, 0};
+        status = mornak_decoder_run(run.decoder, &in, &out, bk.left == 0 ? 1 : 0);
+        if (const int error = converter::append_output({area, out.pos})) {
             return fail(shown, "%s", std::strerror(error));
         }
     }
-    if (const int status = check_read(path, bk); status != EXIT_DONE) {
-        return status;
+    if (status != MORNAK_OK) {
+        mornak_fault fault;
+        mornak_decoder_fault(run.decoder, &fault);
+        return report_damage(fault);
+    }
+    if (!read_as_measured()) {
+        return fail(path, "it changed while being read");
     }
     if (const int error = converter::commit_output()) {
         return fail(shown, "%s", std::strerror(error));
@@ -228,74 +254,40 @@ int restore(const char* path, const char* given_output) {
     return EXIT_DONE;
 }
 
-// --test: the encoder reads the restored bytes through this stream...
-ssize_t read_restored(void*, char* into, std::size_t size) {
-    while (run.pending.empty()) {
-        run.pending = lzw::decode_more();
-        if (run.pending.empty()) {
-            return 0;
-        }
-    }
-    const std::size_t n = std::min(size, run.pending.size());
-    std::memcpy(into, run.pending.data(), n);
-    run.pending = run.pending.subspan(n);
-    return static_cast<ssize_t>(n);
-}
-
-// ...and its code stream is compared with the file's, byte for byte.
-bool compare_with_file(std::span<const std::uint8_t> bytes) {
-    static std::uint8_t stored[64 * 1024];
-    while (!bytes.empty() && run.mismatch == UINT64_MAX) {
-        const std::size_t got = std::fread(stored, 1, std::min(bytes.size(), sizeof stored), run.again);
-        const std::size_t same = static_cast<std::size_t>(
-            std::mismatch(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(got), stored).first -
-            bytes.begin());
-        if (same < got || got == 0) {
-            run.mismatch = run.compared + same;
-        }
-        run.compared += got;
-        bytes = bytes.subspan(got);
-    }
-    return true;
-}
-
+// --test: the verifier restores the file, encodes what it restores again and
+// compares that with the file.
 int test(const char* path) {
-    BkFile bk;
-    if (const int status = open_bk(path, bk); status != EXIT_DONE) {
+    if (const int status = open_bk(path); status != EXIT_DONE) {
         return status;
     }
-    run.again = std::fopen(path, "rb");
-    if (run.again == nullptr || std::fseek(run.again, converter::HEADER_BYTES, SEEK_SET) != 0) {
-        return fail(path, "%s", std::strerror(errno));
+    run.verifier = mornak_verifier_create();
+    if (run.verifier == nullptr) {
+        return fail(path, "%s", std::strerror(ENOMEM));
     }
-    const cookie_io_functions_t restored_stream{read_restored, nullptr, nullptr, nullptr};
-    std::FILE* restored = ::fopencookie(nullptr, "rb", restored_stream);
-    if (restored == nullptr) {
-        return fail(path, "%s", std::strerror(errno));
+    mornak_verifier_begin(run.verifier);
+    mornak_in in{bk.block, bk.got, 0};
+    mornak_status status = MORNAK_MORE;
+    while (status == MORNAK_MORE) {
+        if (in.pos == in.size && bk.left != 0) {
+            if (!read_block()) {
+                return fail(path, "%s", std::strerror(bk.read_error));
+            }
+            in = {bk.block, bk.got, 0};
+        }
+        status = mornak_verifier_run(run.verifier, &in, bk.left == 0 ? 1 : 0);
     }
-    static std::uint8_t area[64 * 1024];
-    run.compared = 0;
-    run.mismatch = UINT64_MAX;
-    run.pending = {};
-    lzw::start_decoder(read_stream, static_cast<std::uint64_t>(bk.size) - converter::HEADER_BYTES,
-                       static_cast<std::uint64_t>(bk.length));
-    lzw::progress_output = nullptr;
-    lzw::start_engine(area, sizeof area, compare_with_file, static_cast<std::uint64_t>(bk.length));
-    lzw::compress_file(restored);
-    std::fclose(restored);
-    const std::uint64_t stream_bytes = static_cast<std::uint64_t>(bk.size) - converter::HEADER_BYTES;
-    if (const int status = check_read(path, bk); status != EXIT_DONE) {
-        return status;
+    mornak_fault fault;
+    mornak_verifier_fault(run.verifier, &fault);
+    if (status != MORNAK_OK && status != MORNAK_ERROR_NOT_CANONICAL) {
+        return report_damage(fault);
     }
-    // An empty input has one other sound form, from earlier converters: the
-    // decoder has checked it whole, and no encoder today writes it.
-    const bool other_empty_form = bk.length == 0;
-    if (!other_empty_form && (run.mismatch != UINT64_MAX || run.compared != stream_bytes)) {
-        const std::uint64_t at = std::min(run.mismatch, run.compared);
-        return fail(path, "damaged: restores whole, but from byte %llu differs from what mornak writes for "
-                    "those bytes", static_cast<unsigned long long>(converter::HEADER_BYTES + at));
+    if (!read_as_measured()) {
+        return fail(path, "it changed while being read");
     }
-    std::printf("%s: OK, %d bytes\n", path, bk.length);
+    if (status != MORNAK_OK) {
+        return report_damage(fault);
+    }
+    std::printf("%s: OK, %llu bytes\n", path, static_cast<unsigned long long>(bk.length));
     return EXIT_DONE;
 }
 
@@ -305,10 +297,10 @@ void end_file() {
     if (run.input != nullptr) {
         std::fclose(run.input);
     }
-    if (run.again != nullptr) {
-        std::fclose(run.again);
-    }
+    mornak_decoder_free(run.decoder);
+    mornak_verifier_free(run.verifier);
     run = Run{};
+    bk = BkFile{};
 }
 
 }  // namespace
