@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "mornak.h"
+#include "programs/fault_message.hpp"
 #include "programs/input_file.hpp"
 #include "programs/output_file.hpp"
 #include "programs/signals.hpp"
@@ -102,6 +103,11 @@ bool read_block() {
     return true;
 }
 
+// The message for a fault of the file.
+int report_damage(const mornak_fault& fault) {
+    return fail(bk.path, "%s", converter::fault_message(fault, static_cast<std::uint64_t>(bk.size), bk.length).c_str());
+}
+
 // Opens the file and reads its header; the header's faults are reported
 // before anything is written.
 int open_bk(const char* path) {
@@ -132,54 +138,14 @@ int open_bk(const char* path) {
     if (got < sizeof header && std::ferror(run.input)) {
         return fail(path, "%s", std::strerror(errno));
     }
-    switch (mornak_content_size(header, got, &bk.length)) {
-        case MORNAK_OK:
-            break;
-        case MORNAK_ERROR_HEADER_CUT:
-            return fail(path, "damaged: the file ends at byte %zu, inside the %d-byte header", got,
-                        MORNAK_HEADER_BYTES);
-        case MORNAK_ERROR_NOT_BK:
-            return fail(path, "not a .bk file: no \"book\" at byte 0");
-        default:
-            return fail(path, "damaged: the length at byte 4 is negative");
+    if (const mornak_status status = mornak_content_size(header, got, &bk.length); status != MORNAK_OK) {
+        const std::uint64_t at = status == MORNAK_ERROR_HEADER_CUT ? got : status == MORNAK_ERROR_NOT_BK ? 0 : 4;
+        return report_damage({status, at, 0, 0});
     }
     std::memcpy(bk.block, header, got);
     bk.got = got;
     bk.left = static_cast<std::uint64_t>(bk.size) - got;
     return EXIT_DONE;
-}
-
-// The message for a fault in the stream.
-int report_damage(const mornak_fault& f) {
-    const char* path = bk.path;
-    const auto at = static_cast<unsigned long long>(f.at_byte);
-    const auto length = static_cast<int>(bk.length);
-    switch (f.status) {
-        case MORNAK_ERROR_UNDEFINED_CODE:
-            return fail(path, "damaged: code %u at byte %llu names no entry yet", f.code, at);
-        case MORNAK_ERROR_MISPLACED_CLEAR:
-            return fail(path, "damaged: CLEAR_CODE at byte %llu comes before the dictionary is full", at);
-        case MORNAK_ERROR_NO_END_CODE:
-            return fail(path, "damaged: the stream ends at byte %llu before END_CODE", at);
-        case MORNAK_ERROR_SHORT_FILLER:
-            return fail(path, "damaged: the stream ends at byte %llu inside the closing zero codes", at);
-        case MORNAK_ERROR_FILLER_NOT_ZERO:
-            return fail(path, "damaged: the closing codes after END_CODE at byte %llu are not zero", at);
-        case MORNAK_ERROR_TRAILING_BYTES:
-            return fail(path, "damaged: %llu bytes after the end of the stream, from byte %llu",
-                        static_cast<unsigned long long>(bk.size) - at, at);
-        case MORNAK_ERROR_LONGER_THAN_HEADER:
-            return fail(path, "damaged: code %u at byte %llu restores more than the %d bytes the header gives",
-                        f.code, at, length);
-        case MORNAK_ERROR_SHORTER_THAN_HEADER:
-            return fail(path, "damaged: END_CODE at byte %llu after %llu bytes, but the header gives %d", at,
-                        static_cast<unsigned long long>(f.restored), length);
-        case MORNAK_ERROR_NOT_CANONICAL:
-            return fail(path, "damaged: restores whole, but from byte %llu differs from what mornak writes for "
-                        "those bytes", at);
-        default:
-            return fail(path, "%s", mornak_status_name(f.status));
-    }
 }
 
 // After the last byte: the file ended where its size said, so it did not
