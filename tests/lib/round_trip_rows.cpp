@@ -1,0 +1,40 @@
+#include "round_trip_rows.hpp"
+
+const std::vector<RoundTrip>& round_trip_rows() {
+    static const std::vector<RoundTrip> rows = [] {
+        const Bytes pairs = distinct_pairs();
+        const auto prefix = [&](std::size_t n) { return Bytes(pairs.begin(), pairs.begin() + static_cast<long>(n)); };
+        std::vector<RoundTrip> made = {
+            {"empty", {}, 11, 0, 0},
+            {"one_byte", {0xFF}, 11, 11, 0},
+            {"every_byte_value_once", prefix(256), 11, 11, 0},
+            {"long_run_of_one_byte", Bytes(1 << 20, 'x'), 0, 0, 0},
+            {"text", text_like(400000, 1), 0, 0, 0},
+            // One dictionary over more output than the decoder keeps behind it:
+            // strings last seen long ago are rebuilt from their entries.
+            {"strings_older_than_the_decoders_window", text_like(12 << 20, 12), 0, 0, 0},
+            {"random_clears_after_each_fill", random_bytes(700000, 2), 0, 0, 4},
+            // Counters restart with the fresh dictionary: the text after the noise
+            // fills it again and keeps it.
+            {"random_then_text", random_bytes(150000, 7) + text_like(1000000, 8), 0, 0, 1},
+            {"text_then_random_then_text", text_like(300000, 3) + random_bytes(200000, 4) + text_like(300000, 5), 0, 0, 2},
+            {"all_pairs_then_repeat", pairs + pairs + text_like(50000, 6), 0, 0, 1},
+            // Ends one byte after the CLEAR_CODE that follows the entry 65535: its
+            // last bits are as few as those of a 17-bit closing.
+            {"ends_one_byte_after_clear", prefix(65279), 11, 11, 1},
+        };
+        // With one literal per byte, a prefix of n bytes makes n - 1 entries and
+        // ends with next_code = 257 + n: equal to max_code for n = 2^w - 258.
+        for (int width = 11; width <= 16; ++width) {
+            const std::size_t n = (std::size_t{1} << width) - 258;
+            const std::string w = std::to_string(width);
+            made.push_back({"one_code_left_at_" + w, prefix(n), width + 1, width, 0});
+            made.push_back({"two_codes_left_at_" + w, prefix(n - 1), width, width, 0});
+            if (width < 16) {
+                made.push_back({"just_widened_to_" + std::to_string(width + 1), prefix(n + 1), width + 1, width + 1, 0});
+            }
+        }
+        return made;
+    }();
+    return rows;
+}
