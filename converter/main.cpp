@@ -92,7 +92,8 @@ int convert(const char* path) {
         return status;
     }
     const std::string target = converter::derive_output_name(path);
-    if (const int error = converter::begin_output(target, converter::output_mode(mode))) {
+    const mode_t bk_mode = converter::output_mode(mode);
+    if (const int error = converter::begin_output(target, bk_mode, converter::AtTarget::replace)) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
     const auto header = converter::make_header(static_cast<std::int32_t>(size));

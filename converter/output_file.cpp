@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>  // renameat2
 #include <cstdlib>
 
 #include "converter/signals.hpp"
@@ -28,6 +29,7 @@ struct Output {
     int fd = -1;
     std::string temporary;
     std::string target;
+    AtTarget at_target = AtTarget::replace;
     std::uint64_t bytes = 0;
 };
 Output output;
@@ -55,6 +57,26 @@ void reset_output(bool remove) {
     output = Output{};
 }
 
+// Gives `temporary` the name `target` unless something holds that name: 0,
+// EEXIST when something does, or another errno.
+int take_free_name(const char* temporary, const char* target) {
+    if (::renameat2(AT_FDCWD, temporary, AT_FDCWD, target, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return errno;
+    }
+    // The kernel or the file system (NFS, some FUSE ones) cannot rename
+    // without replacing. A hard link refuses a taken name just the same;
+    // once it exists the result stands under the target's name, and the
+    // temporary name is only a second one to drop.
+    if (::link(temporary, target) != 0) {
+        return errno;
+    }
+    ::unlink(temporary);
+    return 0;
+}
+
 }  // namespace
 
 mode_t output_mode(mode_t input_mode) {
@@ -63,9 +85,10 @@ mode_t output_mode(mode_t input_mode) {
     return input_mode & 0666 & ~mask;
 }
 
-int begin_output(const std::string& target, mode_t mode) {
+int begin_output(const std::string& target, mode_t mode, AtTarget at_target) {
     abort_output();
     output.target = target;
+    output.at_target = at_target;
     output.temporary = temporary_template(target);
     int error = 0;
     {
@@ -125,9 +148,14 @@ int commit_output() {
     output.fd = -1;
     if (error == 0) {
         const SignalsHeld held;
-        if (::rename(output.temporary.c_str(), output.target.c_str()) != 0) {
-            error = errno;
+        const char* from = output.temporary.c_str();
+        const char* to = output.target.c_str();
+        if (output.at_target == AtTarget::replace) {
+            error = ::rename(from, to) != 0 ? errno : 0;
         } else {
+            error = take_free_name(from, to);
+        }
+        if (error == 0) {
             temporary_in_use = nullptr;
             output.temporary.clear();
         }

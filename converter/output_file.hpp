@@ -16,10 +16,14 @@ namespace converter {
 // input does.
 mode_t output_mode(mode_t input_mode);
 
-// Creates the temporary file in `target`'s folder with `mode`. A symbolic
-// link at `target` will be replaced, not written through. 0, or the errno of
-// the step that failed (nothing is then left behind).
-int begin_output(const std::string& target, mode_t mode);
+// What the finished temporary file does to whatever holds the target's name
+// by then: replaces it (a symbolic link there is replaced, not written
+// through), or leaves it alone, and the commit fails with EEXIST.
+enum class AtTarget { replace, keep };
+
+// Creates the temporary file in `target`'s folder with `mode`. 0, or the
+// errno of the step that failed (nothing is then left behind).
+int begin_output(const std::string& target, mode_t mode, AtTarget at_target);
 
 // Writes to standard output instead: append writes there, commit and abort
 // leave it open. A failed or closed standard output fails the append.
@@ -31,7 +35,7 @@ int append_output(std::span<const std::uint8_t> bytes);
 // Bytes appended since begin.
 std::uint64_t output_bytes();
 
-// Closes the temporary file and renames it over the target; 0, or errno after
+// Closes the temporary file and gives it the target's name; 0, or errno after
 // removing the temporary file.
 int commit_output();
 

@@ -191,6 +191,10 @@ bool default_output(std::string_view path, std::string& output) {
     return true;
 }
 
+int already_exists(const char* path, const std::string& output) {
+    return fail(path, "%s already exists; name an OUTPUT to replace it", output.c_str());
+}
+
 int restore(const char* path, const char* given_output) {
     std::string output;
     if (given_output == nullptr && !default_output(path, output)) {
@@ -199,7 +203,7 @@ int restore(const char* path, const char* given_output) {
     if (given_output != nullptr) {
         output = given_output;
     } else if (struct stat existing {}; ::lstat(output.c_str(), &existing) == 0) {
-        return fail(path, "%s already exists; name an OUTPUT to replace it", output.c_str());
+        return already_exists(path, output);
     }
     BkFile bk;
     if (const int status = open_bk(path, bk); status != EXIT_DONE) {
@@ -209,7 +213,9 @@ int restore(const char* path, const char* given_output) {
     const char* shown = to_stdout ? "standard output" : output.c_str();
     if (to_stdout) {
         converter::begin_output_to_stdout();
-    } else if (const int error = converter::begin_output(output, converter::output_mode(bk.mode))) {
+    } else if (const int error = converter::begin_output(output, converter::output_mode(bk.mode),
+                                                         given_output != nullptr ? converter::AtTarget::replace
+                                                                                 : converter::AtTarget::keep)) {
         return fail(shown, "%s", std::strerror(error));
     }
     lzw::start_decoder(read_stream, static_cast<std::uint64_t>(bk.size) - converter::HEADER_BYTES,
@@ -223,6 +229,9 @@ int restore(const char* path, const char* given_output) {
         return status;
     }
     if (const int error = converter::commit_output()) {
+        if (error == EEXIST && given_output == nullptr) {  // it appeared while this one was restored
+            return already_exists(path, output);
+        }
         return fail(shown, "%s", std::strerror(error));
     }
     return EXIT_DONE;
