@@ -47,6 +47,7 @@ std::string reason(int error) { return std::strerror(error); }
 enum class Before {
     old_file,        // OLD_TARGET, replaced only by a whole new file
     nothing,         // the default name: nothing there, and nothing after a failure
+    link_to_stdout,  // a link to /proc/self/fd/1, written through into standard output
 };
 
 // One program's run under test: what it reads, what it writes, and what it
@@ -104,6 +105,9 @@ std::vector<Program> programs() {
         {"unmornak_default_name_by_link", UNMORNAK_BINARY, "story.bk", {"story.bk"}, "story", bk, TEXT, false,
          unmornak_message("story"), temporary + std::vector<FailurePoint>{{"link", EPERM}}, Before::nothing,
          "renameat2 0 " + std::to_string(EINVAL)},
+        // Written into, as /dev/stdout on a pipe: the second open and fstat are the output's.
+        {"unmornak_into_a_link_to_standard_output", UNMORNAK_BINARY, "story.bk", {"story.bk", "out"}, "out", bk,
+         TEXT, false, unmornak_message("out"), READ_AND_WRITE, Before::link_to_stdout},
     };
 }
 
@@ -126,6 +130,8 @@ protected:
         work.make({program.input, std::string(program.input_bytes.begin(), program.input_bytes.end())});
         if (program.before == Before::old_file) {
             work.make({program.target, OLD_TARGET});
+        } else if (program.before == Before::link_to_stdout) {
+            work.make({program.target, "/proc/self/fd/1", Kind::link});
         }
     }
     Outcome run(const std::string& fault, const std::string& counts = "", int ignored_signal = 0) const {
@@ -152,9 +158,20 @@ protected:
         }
         return calls;
     }
+    // The message for a failed call, and for bytes that had gone out of reach
+    // before it: their number is what the other end got.
+    std::string expected_message(const FailurePoint& p, unsigned long call, const Outcome& o) const {
+        std::string message = program.message(p, call);
+        if (program.before == Before::link_to_stdout && !o.out.empty()) {
+            message += "unmornak: " + program.target + ": " + std::to_string(o.out.size()) +
+                       " restored bytes were written before this and cannot be taken back\n";
+        }
+        return message;
+    }
     // Only the input and the target, the input as it was; the target as it
-    // was, or whole when `new_target`.
-    void expect_files_intact(const std::string& point, bool new_target) const {
+    // was, or whole when `new_target`. Through the link, what reached
+    // standard output is the start of the result, or all of it.
+    void expect_files_intact(const std::string& point, bool new_target, const Outcome& o) const {
         std::vector<std::string> left = {program.input};
         if (program.before != Before::nothing || new_target) {
             left.push_back(program.target);
@@ -162,7 +179,12 @@ protected:
         std::ranges::sort(left);
         EXPECT_EQ(work.listing(), left) << point;
         EXPECT_EQ(work.read(program.input), program.input_bytes) << point;
-        if (new_target || program.before == Before::old_file) {
+        const std::string result(program.target_bytes.begin(), program.target_bytes.end());
+        if (program.before == Before::link_to_stdout) {
+            std::error_code not_a_link;
+            EXPECT_EQ(std::filesystem::read_symlink(work.path / program.target, not_a_link), "/proc/self/fd/1") << point;
+            EXPECT_TRUE(new_target ? o.out == result : result.starts_with(o.out)) << point;
+        } else if (new_target || program.before == Before::old_file) {
             EXPECT_EQ(work.read(program.target), new_target ? program.target_bytes : bytes_of(OLD_TARGET)) << point;
         }
     }
@@ -174,7 +196,7 @@ TEST_P(FailureWalk, EveryFailedCallIsReportedAndLosesNothing) {
         reset();
         const Outcome o = run("");
         EXPECT_EQ(o.status, 0) << o.out << o.err;
-        expect_files_intact("a run that goes right", true);
+        expect_files_intact("a run that goes right", true, o);
     }
     int walked = 0;
     for (const FailurePoint& p : program.points) {
@@ -185,9 +207,9 @@ TEST_P(FailureWalk, EveryFailedCallIsReportedAndLosesNothing) {
             const Outcome o = run(p.function + " " + std::to_string(n) + " " + std::to_string(p.error));
             EXPECT_EQ(o.status, 1) << point;
             const std::string& said = program.reports_on_stdout ? o.out : o.err;
-            EXPECT_TRUE(said.ends_with(program.message(p, n))) << point << ": " << said;
+            EXPECT_TRUE(said.ends_with(expected_message(p, n, o))) << point << ": " << said;
             EXPECT_EQ(o.out.find("In :"), std::string::npos) << point;
-            expect_files_intact(point, false);
+            expect_files_intact(point, false, o);
         }
     }
     std::printf("%s: failure points walked: %d\n", program.name.c_str(), walked);
@@ -197,7 +219,7 @@ TEST_P(FailureWalk, EveryFailedCallIsReportedAndLosesNothing) {
 TEST_P(FailureWalk, InterruptedWritesAreRetried) {
     const Outcome o = run("write 1 " + std::to_string(EINTR));
     EXPECT_EQ(o.status, 0) << o.out << o.err;
-    expect_files_intact("write interrupted", true);
+    expect_files_intact("write interrupted", true, o);
 }
 
 TEST_P(FailureWalk, SignalsAtEveryCallLeaveNoTemporaryFile) {
@@ -217,7 +239,7 @@ TEST_P(FailureWalk, SignalsAtEveryCallLeaveNoTemporaryFile) {
             EXPECT_EQ(o.out.find("In :"), std::string::npos) << point;
             // A signal while the new file is put in place is held until that
             // is done: the new file is then whole.
-            expect_files_intact(point, std::ranges::find(COMMIT_CALLS, function) != COMMIT_CALLS.end());
+            expect_files_intact(point, std::ranges::find(COMMIT_CALLS, function) != COMMIT_CALLS.end(), o);
         }
     }
     std::printf("%s: signal points walked: %d\n", program.name.c_str(), walked);
@@ -230,11 +252,11 @@ TEST_P(FailureWalk, SignalsIgnoredAtStartStayIgnored) {
         const std::string point = "signal " + std::to_string(signal_number);
         const Outcome o = run("write 1 raise " + std::to_string(signal_number), "", signal_number);
         EXPECT_EQ(o.status, 0) << point << ": " << o.out << o.err;
-        expect_files_intact(point, true);
+        expect_files_intact(point, true, o);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothPrograms, FailureWalk, ::testing::Range<std::size_t>(0, 4),
+INSTANTIATE_TEST_SUITE_P(BothPrograms, FailureWalk, ::testing::Range<std::size_t>(0, 5),
                          [](const auto& param_info) { return programs()[param_info.param].name; });
 
 }  // namespace
