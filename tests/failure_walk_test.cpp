@@ -85,7 +85,7 @@ auto unmornak_message(const std::string& output) {
     };
 }
 
-std::vector<Program> programs() {
+std::vector<Program> make_programs() {
     const Bytes bk = converted_text();
     const auto temporary = READ_AND_WRITE + TEMPORARY_FILE;
     return {
@@ -109,6 +109,13 @@ std::vector<Program> programs() {
         {"unmornak_into_a_link_to_standard_output", UNMORNAK_BINARY, "story.bk", {"story.bk", "out"}, "out", bk,
          TEXT, false, unmornak_message("out"), READ_AND_WRITE, Before::link_to_stdout},
     };
+}
+
+// Made once per test process, though every test's name asks for them: the
+// .bk file comes from a run of mornak.
+const std::vector<Program>& programs() {
+    static const std::vector<Program> all = make_programs();
+    return all;
 }
 
 class FailureWalk : public ::testing::TestWithParam<std::size_t> {
