@@ -70,6 +70,15 @@ Bytes pack(const std::vector<std::pair<std::uint32_t, int>>& codes) {
     return out;
 }
 
+Bytes bk_at_11(std::uint32_t length, std::vector<std::uint32_t> codes, const std::vector<std::uint32_t>& closing) {
+    std::vector<std::pair<std::uint32_t, int>> at_11;
+    codes.insert(codes.end(), closing.begin(), closing.end());
+    for (const auto c : codes) {
+        at_11.emplace_back(c, 11);
+    }
+    return pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + pack(at_11);
+}
+
 Bytes distinct_pairs() {
     // Greedy: always append the largest byte that makes a pair not used yet.
     std::vector<bool> used(256 * 256);

@@ -27,6 +27,10 @@ Bytes pack(const std::vector<std::pair<std::uint32_t, int>>& codes);
 // decides how many dictionary entries are made.
 Bytes distinct_pairs();
 
+// A .bk file: "book", `length`, then `codes` and `closing`, all at 11 bits.
+Bytes bk_at_11(std::uint32_t length, std::vector<std::uint32_t> codes,
+               const std::vector<std::uint32_t>& closing = {257, 0, 0, 0});
+
 Bytes random_bytes(std::size_t size, std::uint32_t seed);
 
 // Word-level English-like text with punctuation and line breaks.

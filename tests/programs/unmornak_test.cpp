@@ -21,15 +21,9 @@ namespace {
 const std::string USAGE =
     "Usage: unmornak FILE.bk [OUTPUT]\n       unmornak --test FILE.bk...\n       unmornak --help | --version\n";
 
-// A .bk file: header with `length`, then `codes` and the closing codes, all at 11 bits.
 std::string bk(std::uint32_t length, std::vector<std::uint32_t> codes, std::vector<std::uint32_t> closing = {257, 0, 0, 0}) {
-    std::vector<std::pair<std::uint32_t, int>> at_11;
-    codes.insert(codes.end(), closing.begin(), closing.end());
-    for (const auto c : codes) {
-        at_11.emplace_back(c, 11);
-    }
-    const Bytes stream = pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + pack(at_11);
-    return {stream.begin(), stream.end()};
+    const Bytes file = bk_at_11(length, std::move(codes), closing);
+    return {file.begin(), file.end()};
 }
 
 const std::string ABC = bk(3, {97, 98, 99});

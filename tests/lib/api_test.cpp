@@ -1,0 +1,328 @@
+// The C API as a caller meets it: misuse is a status, never a crash; the
+// one-shot calls never write past their buffers; and every damaged file
+// fails with its own status at its own byte, restored in one piece or a byte
+// at a time, and verified.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "mornak.h"
+#include "support.hpp"
+
+namespace {
+
+struct Free {
+    void operator()(mornak_encoder* e) const { mornak_encoder_free(e); }
+    void operator()(mornak_decoder* d) const { mornak_decoder_free(d); }
+    void operator()(mornak_verifier* v) const { mornak_verifier_free(v); }
+};
+
+enum class Context { none, encoder, decoder, verifier };
+
+struct MisuseRow {
+    const char* name;
+    std::function<mornak_status(mornak_encoder*, mornak_decoder*, mornak_verifier*)> call;
+    mornak_status expected;
+    Context sticks = Context::none;  // the context that must repeat the error
+};
+
+TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
+    std::uint8_t byte = 'a';
+    std::uint8_t room[64];
+    const auto in = [&](std::size_t size = 1, std::size_t pos = 0) { return mornak_in{&byte, size, pos}; };
+    const auto out = [&](std::size_t size = sizeof room, std::size_t pos = 0) { return mornak_out{room, size, pos}; };
+    const std::vector<MisuseRow> rows = {
+        {"encoder_null", [](auto*, auto*, auto*) { return mornak_encoder_begin(nullptr, 0); }, MORNAK_ERROR_NULL},
+        {"encoder_run_null_input", [&](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, 1);
+             mornak_out o = out();
+             return mornak_encoder_run(e, nullptr, &o, 1);
+         }, MORNAK_ERROR_NULL, Context::encoder},
+        {"encoder_run_data_null_with_a_size", [&](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, 1);
+             mornak_in i{nullptr, 1, 0};
+             mornak_out o = out();
+             return mornak_encoder_run(e, &i, &o, 1);
+         }, MORNAK_ERROR_NULL, Context::encoder},
+        {"encoder_position_past_size", [&](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, 1);
+             mornak_in i = in(1, 2);
+             mornak_out o = out();
+             return mornak_encoder_run(e, &i, &o, 1);
+         }, MORNAK_ERROR_ARGUMENT, Context::encoder},
+        {"encoder_size_below_unknown", [](auto* e, auto*, auto*) { return mornak_encoder_begin(e, -2); },
+         MORNAK_ERROR_ARGUMENT, Context::encoder},
+        {"encoder_size_over_the_header", [](auto* e, auto*, auto*) {
+             return mornak_encoder_begin(e, std::int64_t{MORNAK_MAX_INPUT} + 1);
+         }, MORNAK_ERROR_TOO_LARGE, Context::encoder},
+        {"encoder_run_before_begin", [&](auto*, auto*, auto*) {
+             const std::unique_ptr<mornak_encoder, Free> fresh(mornak_encoder_create());
+             mornak_in i = in();
+             mornak_out o = out();
+             return mornak_encoder_run(fresh.get(), &i, &o, 1);
+         }, MORNAK_ERROR_ORDER},
+        {"size_given_more_bytes_come", [&](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, 0);
+             mornak_in i = in();
+             mornak_out o = out();
+             return mornak_encoder_run(e, &i, &o, 0);
+         }, MORNAK_ERROR_INPUT_LONGER, Context::encoder},
+        {"size_given_fewer_bytes_come", [&](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, 2);
+             mornak_in i = in();
+             mornak_out o = out();
+             return mornak_encoder_run(e, &i, &o, 1);
+         }, MORNAK_ERROR_INPUT_SHORTER, Context::encoder},
+        {"encoder_finish_taken_back", [&](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, 1);
+             mornak_in i = in();
+             mornak_out o = out(1);
+             mornak_encoder_run(e, &i, &o, 1);
+             return mornak_encoder_run(e, &i, &o, 0);
+         }, MORNAK_ERROR_ORDER, Context::encoder},
+        {"encoder_input_after_the_end", [&](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, MORNAK_SIZE_UNKNOWN);
+             mornak_in none = in(0);
+             mornak_out o = out();
+             mornak_encoder_run(e, &none, &o, 1);
+             mornak_in more = in();
+             return mornak_encoder_run(e, &more, &o, 1);
+         }, MORNAK_ERROR_ORDER, Context::encoder},
+        {"header_of_an_unfinished_unknown_size", [](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, MORNAK_SIZE_UNKNOWN);
+             unsigned char header[MORNAK_HEADER_BYTES];
+             return mornak_encoder_header(e, header);
+         }, MORNAK_ERROR_ORDER},
+        {"zero_byte_output_room_is_more", [&](auto* e, auto*, auto*) {
+             mornak_encoder_begin(e, 1);
+             mornak_in i = in();
+             mornak_out o{nullptr, 0, 0};
+             return mornak_encoder_run(e, &i, &o, 1);
+         }, MORNAK_MORE},
+        {"decoder_run_before_begin", [&](auto*, auto*, auto*) {
+             const std::unique_ptr<mornak_decoder, Free> fresh(mornak_decoder_create());
+             mornak_in i = in();
+             mornak_out o = out();
+             return mornak_decoder_run(fresh.get(), &i, &o, 1);
+         }, MORNAK_ERROR_ORDER},
+        {"decoder_null_output", [&](auto*, auto* d, auto*) {
+             mornak_decoder_begin(d);
+             mornak_in i = in();
+             return mornak_decoder_run(d, &i, nullptr, 0);
+         }, MORNAK_ERROR_NULL, Context::decoder},
+        {"decoder_output_position_past_size", [&](auto*, auto* d, auto*) {
+             mornak_decoder_begin(d);
+             mornak_in i = in();
+             mornak_out o = out(1, 5);
+             return mornak_decoder_run(d, &i, &o, 0);
+         }, MORNAK_ERROR_ARGUMENT, Context::decoder},
+        {"decoder_finish_taken_back", [&](auto*, auto* d, auto*) {
+             mornak_decoder_begin(d);
+             mornak_in i = in();
+             mornak_out o = out();
+             mornak_decoder_run(d, &i, &o, 1);
+             return mornak_decoder_run(d, &i, &o, 0);
+         }, MORNAK_ERROR_ORDER, Context::decoder},
+        {"decoder_zero_byte_output_room_is_more", [&](auto*, auto* d, auto*) {
+             const Bytes abc = bk_at_11(3, {97, 98, 99});
+             mornak_decoder_begin(d);
+             mornak_in i{abc.data(), abc.size(), 0};
+             mornak_out o{nullptr, 0, 0};
+             return mornak_decoder_run(d, &i, &o, 1);
+         }, MORNAK_MORE},
+        {"verifier_run_before_begin", [&](auto*, auto*, auto*) {
+             const std::unique_ptr<mornak_verifier, Free> fresh(mornak_verifier_create());
+             mornak_in i = in();
+             return mornak_verifier_run(fresh.get(), &i, 1);
+         }, MORNAK_ERROR_ORDER},
+        {"verifier_null_input", [](auto*, auto*, auto* v) {
+             mornak_verifier_begin(v);
+             return mornak_verifier_run(v, nullptr, 1);
+         }, MORNAK_ERROR_NULL, Context::verifier},
+        {"compress_without_a_size_pointer", [&](auto*, auto*, auto*) {
+             return mornak_compress(&byte, 1, room, sizeof room, nullptr);
+         }, MORNAK_ERROR_NULL},
+        {"compress_null_source_with_a_size", [&](auto*, auto*, auto*) {
+             std::size_t size = 0;
+             return mornak_compress(nullptr, 1, room, sizeof room, &size);
+         }, MORNAK_ERROR_NULL},
+        {"content_size_without_a_size_pointer", [](auto*, auto*, auto*) {
+             const Bytes abc = bk_at_11(3, {97, 98, 99});
+             return mornak_content_size(abc.data(), abc.size(), nullptr);
+         }, MORNAK_ERROR_NULL},
+        {"verify_null_with_a_size", [](auto*, auto*, auto*) { return mornak_verify(nullptr, 3); }, MORNAK_ERROR_NULL},
+    };
+    const std::unique_ptr<mornak_encoder, Free> encoder(mornak_encoder_create());
+    const std::unique_ptr<mornak_decoder, Free> decoder(mornak_decoder_create());
+    const std::unique_ptr<mornak_verifier, Free> verifier(mornak_verifier_create());
+    for (const MisuseRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const mornak_status status = row.call(encoder.get(), decoder.get(), verifier.get());
+        EXPECT_EQ(status, row.expected) << mornak_status_name(status);
+        // Sticky: the next call of the same context says it again.
+        mornak_in i = in(0);
+        mornak_out o = out();
+        switch (row.sticks) {
+            case Context::none:
+                break;
+            case Context::encoder:
+                EXPECT_EQ(mornak_encoder_run(encoder.get(), &i, &o, 1), status);
+                break;
+            case Context::decoder:
+                EXPECT_EQ(mornak_decoder_run(decoder.get(), &i, &o, 1), status);
+                break;
+            case Context::verifier:
+                EXPECT_EQ(mornak_verifier_run(verifier.get(), &i, 1), status);
+                break;
+        }
+    }
+    // A begin clears whatever stuck.
+    ASSERT_EQ(mornak_encoder_begin(encoder.get(), 1), MORNAK_OK);
+    mornak_in i = in();
+    mornak_out o = out();
+    EXPECT_EQ(mornak_encoder_run(encoder.get(), &i, &o, 1), MORNAK_OK);
+}
+
+TEST(Api, OneShotCallsNeverWritePastTheirBuffers) {
+    const Bytes input = text_like(50000, 61);
+    Bytes bk(mornak_compress_bound(input.size()) + 64, 0xAA);
+    std::size_t size = 0;
+    ASSERT_EQ(mornak_compress(input.data(), input.size(), bk.data(), bk.size() - 64, &size), MORNAK_OK);
+    EXPECT_LE(size, mornak_compress_bound(input.size()));
+    bk.resize(size);
+    for (const std::size_t short_by : {std::size_t{1}, std::size_t{7}, size}) {
+        SCOPED_TRACE(short_by);
+        Bytes room(size + 16, 0xAA);
+        std::size_t got = 1;
+        EXPECT_EQ(mornak_compress(input.data(), input.size(), room.data(), size - short_by, &got),
+                  MORNAK_ERROR_DST_TOO_SMALL);
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(Bytes(room.begin() + static_cast<long>(size - short_by), room.end()),
+                  Bytes(16 + short_by, 0xAA));
+        Bytes back(input.size() + 16, 0xAA);
+        EXPECT_EQ(mornak_decompress(bk.data(), bk.size(), back.data(), input.size() - short_by % input.size() - 1, &got),
+                  MORNAK_ERROR_DST_TOO_SMALL);
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(back, Bytes(input.size() + 16, 0xAA));  // refused before a byte was written
+    }
+    Bytes back(input.size());
+    std::size_t got = 0;
+    EXPECT_EQ(mornak_decompress(bk.data(), bk.size(), back.data(), back.size(), &got), MORNAK_OK);
+    EXPECT_EQ(got, input.size());
+    EXPECT_TRUE(back == input);
+}
+
+TEST(Api, CompressBoundHoldsForTheWorstInputs) {
+    for (const Bytes& input : {Bytes{}, Bytes{0}, random_bytes(1 << 20, 62), distinct_pairs() + distinct_pairs()}) {
+        Bytes bk(mornak_compress_bound(input.size()));
+        std::size_t size = 0;
+        EXPECT_EQ(mornak_compress(input.data(), input.size(), bk.data(), bk.size(), &size), MORNAK_OK);
+    }
+    EXPECT_EQ(mornak_compress_bound(std::uint64_t{MORNAK_MAX_INPUT} + 1), 0u);
+    EXPECT_GE(mornak_compress_bound(MORNAK_MAX_INPUT), std::size_t{2} * MORNAK_MAX_INPUT);
+}
+
+TEST(Api, StatusNamesAndVersion) {
+    std::set<std::string> names;
+    for (int s = MORNAK_ERROR_NOT_CANONICAL; s <= MORNAK_MORE; ++s) {
+        names.insert(mornak_status_name(static_cast<mornak_status>(s)));
+    }
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(MORNAK_MORE - MORNAK_ERROR_NOT_CANONICAL + 1));
+    EXPECT_EQ(names.count("MORNAK_UNKNOWN_STATUS"), 0u);
+    EXPECT_STREQ(mornak_status_name(MORNAK_ERROR_UNDEFINED_CODE), "MORNAK_ERROR_UNDEFINED_CODE");
+    EXPECT_STREQ(mornak_status_name(static_cast<mornak_status>(2)), "MORNAK_UNKNOWN_STATUS");
+    EXPECT_STREQ(mornak_status_name(static_cast<mornak_status>(MORNAK_ERROR_NOT_CANONICAL - 1)), "MORNAK_UNKNOWN_STATUS");
+    EXPECT_EQ(mornak_version(), static_cast<unsigned>(MORNAK_VERSION_NUMBER));
+}
+
+struct DamagedRow {
+    const char* name;
+    Bytes file;
+    mornak_status status;  // the decoder's
+    std::uint64_t at_byte;
+    std::uint32_t code;
+    std::uint64_t restored;
+    mornak_status verified = MORNAK_OK;  // the verifier's, when the decoder passes the file
+    std::uint64_t verified_at = 0;
+};
+
+Bytes with(Bytes file, std::size_t at, std::uint8_t value) {
+    file[at] = value;
+    return file;
+}
+
+std::vector<DamagedRow> damaged_rows() {
+    const Bytes abc = bk_at_11(3, {97, 98, 99});
+    Bytes boox = abc;
+    boox[3] = 'x';
+    return {
+        {"sound", abc, MORNAK_OK, 0, 0, 3},
+        {"wrong_magic", boox, MORNAK_ERROR_NOT_BK, 0, 0, 0},
+        {"header_cut_short", Bytes(abc.begin(), abc.begin() + 5), MORNAK_ERROR_HEADER_CUT, 5, 0, 0},
+        {"negative_length", with(abc, 7, 0x80), MORNAK_ERROR_NEGATIVE_LENGTH, 4, 0, 0},
+        {"unpatched_unknown_size", bk_at_11(0xFFFFFFFF, {97}), MORNAK_ERROR_NEGATIVE_LENGTH, 4, 0, 0},
+        {"stream_cut_before_end_code", Bytes(abc.begin(), abc.begin() + 13), MORNAK_ERROR_NO_END_CODE, 13, 0, 3},
+        {"stream_cut_inside_the_closing_codes", Bytes(abc.begin(), abc.begin() + 15), MORNAK_ERROR_SHORT_FILLER, 15,
+         0, 3},
+        {"flipped_bit_names_no_entry", with(abc, 8, abc[8] | 0x80), MORNAK_ERROR_UNDEFINED_CODE, 8, 1121, 0},
+        {"closing_codes_not_zero", with(abc, 16, 1), MORNAK_ERROR_FILLER_NOT_ZERO, 13, 0, 3},
+        {"trailing_byte", abc + Bytes{'x'}, MORNAK_ERROR_TRAILING_BYTES, 17, 0, 3},
+        {"clear_code_before_the_dictionary_is_full", bk_at_11(1, {97, 256}), MORNAK_ERROR_MISPLACED_CLEAR, 9, 256, 1},
+        {"header_claims_fewer_bytes", bk_at_11(2, {97, 98, 99}), MORNAK_ERROR_LONGER_THAN_HEADER, 10, 99, 2},
+        {"header_claims_more_bytes", bk_at_11(5, {97, 98, 99}), MORNAK_ERROR_SHORTER_THAN_HEADER, 12, 0, 3},
+        {"empty_input_as_earlier_converters_wrote_it", bk_at_11(0, {2047}), MORNAK_OK, 0, 0, 0},
+        // Decodes whole, yet the encoder would have written 97, 98, 258.
+        {"not_the_longest_match", bk_at_11(4, {97, 98, 97, 98}), MORNAK_OK, 0, 0, 4, MORNAK_ERROR_NOT_CANONICAL, 11},
+    };
+}
+
+TEST(Api, DamagedFilesFailWithTheirOwnStatusAtTheirByteWhateverTheChunks) {
+    const std::unique_ptr<mornak_decoder, Free> decoder(mornak_decoder_create());
+    const std::unique_ptr<mornak_verifier, Free> verifier(mornak_verifier_create());
+    for (const DamagedRow& row : damaged_rows()) {
+        SCOPED_TRACE(row.name);
+        Bytes whole(64);
+        std::size_t got = 0;
+        EXPECT_EQ(mornak_decompress(row.file.data(), row.file.size(), whole.data(), whole.size(), &got), row.status);
+        EXPECT_EQ(got, row.restored);
+
+        // A byte at a time in, a byte at a time out.
+        mornak_decoder_begin(decoder.get());
+        mornak_status status = MORNAK_MORE;
+        for (std::size_t taken = 0; status == MORNAK_MORE;) {
+            const std::size_t offer = taken < row.file.size() ? 1 : 0;
+            mornak_in in{row.file.data(), taken + offer, taken};
+            std::uint8_t byte = 0;
+            mornak_out out{&byte, 1, 0};
+            status = mornak_decoder_run(decoder.get(), &in, &out, in.size == row.file.size() ? 1 : 0);
+            ASSERT_EQ(in.pos, in.size) << "a byte offered was not taken";
+            taken = in.pos;
+        }
+        mornak_fault fault;
+        mornak_decoder_fault(decoder.get(), &fault);
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(fault.status, row.status);
+        EXPECT_EQ(fault.at_byte, row.at_byte);
+        EXPECT_EQ(fault.code, row.code);
+        EXPECT_EQ(fault.restored, row.restored);
+
+        const mornak_status verified = row.status == MORNAK_OK ? row.verified : row.status;
+        EXPECT_EQ(mornak_verify(row.file.data(), row.file.size()), verified);
+        mornak_verifier_begin(verifier.get());
+        status = MORNAK_MORE;
+        for (std::size_t taken = 0; status == MORNAK_MORE;) {
+            mornak_in in{row.file.data(), taken + (taken < row.file.size() ? 1 : 0), taken};
+            status = mornak_verifier_run(verifier.get(), &in, in.size == row.file.size() ? 1 : 0);
+            taken = in.pos;
+        }
+        mornak_verifier_fault(verifier.get(), &fault);
+        EXPECT_EQ(status, verified);
+        EXPECT_EQ(fault.at_byte, row.status == MORNAK_OK ? row.verified_at : row.at_byte);
+    }
+}
+
+}  // namespace
