@@ -16,15 +16,47 @@ namespace {
 const std::string USAGE =
     "Usage: unmornak FILE.bk [OUTPUT]\n       unmornak --test FILE.bk...\n       unmornak --help | --version\n";
 
+using Codes = std::vector<std::pair<std::uint32_t, int>>;  // (code, width)
+
+// A .bk file: header with `length`, then `codes` as they are.
+std::string bk_of(std::uint32_t length, const Codes& codes) {
+    const Bytes file = pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + pack(codes);
+    return {file.begin(), file.end()};
+}
+
 // A .bk file: header with `length`, then `codes` and the closing codes, all at 11 bits.
 std::string bk(std::uint32_t length, std::vector<std::uint32_t> codes, std::vector<std::uint32_t> closing = {257, 0, 0, 0}) {
-    std::vector<std::pair<std::uint32_t, int>> at_11;
+    Codes at_11;
     codes.insert(codes.end(), closing.begin(), closing.end());
     for (const auto c : codes) {
         at_11.emplace_back(c, 11);
     }
-    const Bytes stream = pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + pack(at_11);
-    return {stream.begin(), stream.end()};
+    return bk_of(length, at_11);
+}
+
+// One literal code per byte, each at the width the reader expects after that
+// many codes from a fresh dictionary: every code but the first makes an
+// entry, numbered from 258, and codes grow by a bit once the next entry's
+// number reaches 2^width - 1.
+Codes literal_codes(const Bytes& bytes) {
+    Codes codes;
+    int width = 11;
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        codes.emplace_back(bytes[k], width);
+        const std::size_t next_entry = 258 + k;
+        if (next_entry >= (std::size_t{1} << width) - 1 && width < 16) {
+            ++width;
+        }
+    }
+    return codes;
+}
+
+std::uint64_t bits_in(const Codes& codes) {
+    std::uint64_t bits = 0;
+    for (const auto& [code, width] : codes) {
+        bits += static_cast<std::uint64_t>(width);
+    }
+    return bits;
 }
 
 const std::string ABC = bk(3, {97, 98, 99});
@@ -39,6 +71,7 @@ struct Case {
     std::vector<std::pair<std::string, std::string>> contents = {};  // and what some of them hold
     std::string out = {};            // standard output
     Options options = {};
+    std::vector<std::pair<std::string, std::string>> links = {};  // links left and where they point
 };
 
 std::vector<Case> cases() {
@@ -49,6 +82,17 @@ std::vector<Case> cases() {
     filler_set[16] = 1;
     std::string negative = ABC;
     negative[7] = static_cast<char>(0x80);
+    // 65277 literals leave the dictionary one entry short of full at 16 bits;
+    // were the CLEAR_CODE taken there, the END_CODE after it would close a
+    // sound stream.
+    const Bytes pairs = distinct_pairs();
+    Codes one_short = literal_codes(Bytes(pairs.begin(), pairs.begin() + 65277));
+    const std::uint64_t clear_at = 8 + bits_in(one_short) / 8;
+    one_short.insert(one_short.end(), {{256, 16}, {257, 11}, {0, 11}, {0, 11}, {0, 11}});
+    // "abcd": four codes and END_CODE at 11 bits, then 33 bits of zero codes,
+    // 88 bits in all: the writer stores every closing bit, and a byte less
+    // ends the stream inside them.
+    const std::string ABCD = bk(4, {97, 98, 99, 100});
     std::vector<Case> rows = {
         // Sound files.
         {"restores_beside_the_file", {{"a.bk", ABC}}, {"a.bk"}, 0, "", {"a", "a.bk"}, {{"a", "abc"}}},
@@ -64,9 +108,14 @@ std::vector<Case> cases() {
         {"test_passes_that_empty_form_too", {{"e.bk", bk(0, {2047})}}, {"--test", "e.bk"}, 0, "", {"e.bk"}, {},
          "e.bk: OK, 0 bytes\n"},
         {"private_bk_gives_a_private_file", {{"p.bk", ABC, Kind::file, 0, 0600}}, {"p.bk"}, 0, "", {"p", "p.bk"}},
+        {"closing_codes_stored_whole", {{"a.bk", ABCD}}, {"a.bk"}, 0, "", {"a", "a.bk"}, {{"a", "abcd"}}},
         // The command line.
         {"existing_default_output_is_kept", {{"a.bk", ABC}, {"a", "old"}}, {"a.bk"}, 1,
          "unmornak: a.bk: a already exists; name an OUTPUT to replace it\n", {"a", "a.bk"}, {{"a", "old"}}},
+        // A link counts as existing whether or not what it names does.
+        {"dangling_link_at_the_default_output_is_kept", {{"a.bk", ABC}, {"a", "nowhere", Kind::link}}, {"a.bk"}, 1,
+         "unmornak: a.bk: a already exists; name an OUTPUT to replace it\n", {"a", "a.bk"}, {}, "", {},
+         {{"a", "nowhere"}}},
         {"name_without_bk_needs_an_output", {{"a.dat", ABC}}, {"a.dat"}, 2,
          "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"a.dat"}},
         {"no_argument", {}, {}, 2, "unmornak: no file named\n" + USAGE, {}},
@@ -89,6 +138,8 @@ std::vector<Case> cases() {
          damaged("the stream ends at byte 13 before END_CODE"), {"d.bk"}},
         {"stream_cut_inside_the_closing_codes", {{"d.bk", ABC.substr(0, 15)}}, {"d.bk"}, 1,
          damaged("the stream ends at byte 15 inside the closing zero codes"), {"d.bk"}},
+        {"stream_cut_by_the_byte_that_ends_the_closing_codes", {{"d.bk", ABCD.substr(0, ABCD.size() - 1)}}, {"d.bk"},
+         1, damaged("the stream ends at byte 18 inside the closing zero codes"), {"d.bk"}},
         {"flipped_bit_names_no_entry", {{"d.bk", flipped}}, {"d.bk"}, 1,
          damaged("code 1121 at byte 8 names no entry yet"), {"d.bk"}},
         {"closing_codes_not_zero", {{"d.bk", filler_set}}, {"d.bk"}, 1,
@@ -99,6 +150,9 @@ std::vector<Case> cases() {
          damaged("1 bytes after the end of the stream, from byte 17"), {"d.bk"}},
         {"clear_code_before_the_dictionary_is_full", {{"d.bk", bk(1, {97, 256})}}, {"d.bk"}, 1,
          damaged("CLEAR_CODE at byte 9 comes before the dictionary is full"), {"d.bk"}},
+        {"clear_code_one_entry_before_the_dictionary_is_full", {{"d.bk", bk_of(65277, one_short)}}, {"d.bk"}, 1,
+         damaged("CLEAR_CODE at byte " + std::to_string(clear_at) + " comes before the dictionary is full"),
+         {"d.bk"}},
         {"header_claims_fewer_bytes", {{"d.bk", bk(2, {97, 98, 99})}}, {"d.bk"}, 1,
          damaged("code 99 at byte 10 restores more than the 2 bytes the header gives"), {"d.bk"}},
         {"header_claims_more_bytes", {{"d.bk", bk(5, {97, 98, 99})}}, {"d.bk"}, 1,
@@ -134,6 +188,13 @@ TEST(Unmornak, ArgumentsMessagesExitStatusAndFilesLeft) {
         EXPECT_EQ(folder.listing(), row.left);
         for (const auto& [name, text] : row.contents) {
             EXPECT_EQ(folder.read(name), bytes_of(text)) << name;
+        }
+        for (const auto& [name, to] : row.links) {
+            const bool link = fs::is_symlink(fs::symlink_status(folder.path / name));
+            EXPECT_TRUE(link) << name;
+            if (link) {
+                EXPECT_EQ(fs::read_symlink(folder.path / name), to) << name;
+            }
         }
         for (const auto& entry : row.setup) {  // .bk files are never touched
             if (entry.kind == Kind::file && entry.path.ends_with(".bk")) {
