@@ -3,9 +3,11 @@
 // is ever left half written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
+#include "decoder.hpp"
 #include "run_mornak.hpp"
 #include "support.hpp"
 
@@ -18,11 +20,14 @@ const std::string USAGE =
 
 using Codes = std::vector<std::pair<std::uint32_t, int>>;  // (code, width)
 
-// A .bk file: header with `length`, then `codes` as they are.
-std::string bk_of(std::uint32_t length, const Codes& codes) {
-    const Bytes file = pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + pack(codes);
+// A .bk file: header with `length`, then `stream`.
+std::string bk_file(std::uint32_t length, const Bytes& stream) {
+    const Bytes file = pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + stream;
     return {file.begin(), file.end()};
 }
+
+// A .bk file: header with `length`, then `codes` as they are.
+std::string bk_of(std::uint32_t length, const Codes& codes) { return bk_file(length, pack(codes)); }
 
 // A .bk file: header with `length`, then `codes` and the closing codes, all at 11 bits.
 std::string bk(std::uint32_t length, std::vector<std::uint32_t> codes, std::vector<std::uint32_t> closing = {257, 0, 0, 0}) {
@@ -73,6 +78,154 @@ struct Case {
     Options options = {};
     std::vector<std::pair<std::string, std::string>> links = {};  // links left and where they point
 };
+
+// A large stream as mornak writes it, and every code in it: damage is
+// planted deep inside, where the decoder runs its fast loop, which a stream
+// of a few dozen bytes never reaches.
+struct LargeBk {
+    Bytes input;
+    Bytes stream;  // after the header
+    std::vector<TracedCode> codes;
+    std::vector<std::uint64_t> before;  // bytes restored before each code
+};
+
+const LargeBk& large_bk() {
+    static const LargeBk made = [] {
+        LargeBk large;
+        large.input = text_like(3 << 20, 41);
+        Folder folder;
+        folder.make({"large.txt", std::string(large.input.begin(), large.input.end())});
+        run_mornak(folder.path, {"large.txt"});
+        const Bytes file = folder.read("large.bk");
+        large.stream.assign(file.begin() + std::min<long>(8, std::ssize(file)), file.end());
+        large.codes = decode_stream(large.stream, large.input.size()).codes;
+        std::uint64_t restored = 0;
+        for (const TracedCode& c : large.codes) {
+            large.before.push_back(restored);
+            restored += c.length;
+        }
+        return large;
+    }();
+    return made;
+}
+
+std::uint64_t start_bit(const TracedCode& c) { return c.end_bit - static_cast<std::uint64_t>(c.width); }
+
+// The file byte where a code starts.
+std::string byte_of(const TracedCode& c) { return std::to_string(8 + start_bit(c) / 8); }
+
+// Bits [from, to) of `stream`, as pieces for pack().
+Codes bits_of(const Bytes& stream, std::uint64_t from, std::uint64_t to) {
+    Codes pieces;
+    while (from < to) {
+        const int width = static_cast<int>(std::min<std::uint64_t>(16, to - from));
+        std::uint32_t piece = 0;
+        for (int i = 0; i < width; ++i, ++from) {
+            piece = piece << 1 | ((stream[from / 8] >> (7 - from % 8)) & 1u);
+        }
+        pieces.emplace_back(piece, width);
+    }
+    return pieces;
+}
+
+// The large .bk with the header's length `length` and its code `k` replaced by `with`.
+std::string large_with(std::uint32_t length, std::size_t k, const Codes& with) {
+    const LargeBk& large = large_bk();
+    Codes codes = bits_of(large.stream, 0, start_bit(large.codes.at(k)));
+    codes.insert(codes.end(), with.begin(), with.end());
+    const Codes rest = bits_of(large.stream, large.codes.at(k).end_bit, 8 * large.stream.size());
+    codes.insert(codes.end(), rest.begin(), rest.end());
+    return bk_of(length, codes);
+}
+
+// Damage deep inside the large stream, each as unmornak must report it.
+std::vector<Case> large_cases() {
+    const auto damaged = [](const std::string& what) { return "unmornak: d.bk: damaged: " + what + "\n"; };
+    const LargeBk& large = large_bk();
+    const auto& codes = large.codes;
+    const std::string input(large.input.begin(), large.input.end());
+    const auto length = static_cast<std::uint32_t>(input.size());
+    const auto first = [&](auto&& is) {
+        std::size_t k = 0;
+        while (k < codes.size() && !is(k)) {
+            ++k;
+        }
+        return k;
+    };
+
+    // The header claims fewer bytes than the stream holds: not one byte
+    // past the claim is let out, though the decoder is deep in its fast
+    // loop when it gets there.
+    const std::uint32_t claim = 1000000;
+    const std::size_t over = first([&](std::size_t k) { return large.before[k] + codes[k].length > claim; });
+    const std::string claimed_output = input.substr(0, large.before.at(over));
+
+    // END_CODE in place of a code a quarter into the stream, the header
+    // giving the bytes before it: after its three zero codes the writer
+    // would have stopped.
+    const std::size_t quarter = first([&](std::size_t k) { return start_bit(codes[k]) >= 2 * large.stream.size(); });
+    const TracedCode& at_quarter = codes.at(quarter);
+    const std::uint64_t stop = 8 + (at_quarter.end_bit + 3 * static_cast<std::uint64_t>(at_quarter.width)) / 8;
+    const std::string ended =
+        large_with(static_cast<std::uint32_t>(large.before[quarter]), quarter, {{257, at_quarter.width}});
+
+    // Where the dictionary is three quarters full, neither the highest code
+    // of the width nor CLEAR_CODE may come.
+    const std::size_t filling = first([&](std::size_t k) { return codes[k].entries >= 3 * 65536 / 4; });
+    const TracedCode& at_filling = codes.at(filling);
+    const std::uint32_t highest = (1u << at_filling.width) - 1;
+
+    // A string past the quarter written as literals: with the dictionary
+    // full, they make no entries, so the file restores the same bytes, yet
+    // it is not what mornak writes.
+    const std::size_t string = first([&](std::size_t k) {
+        return k > quarter && codes[k].length >= 2 && codes[k - 1].entries == 65536;
+    });
+    Codes literals;
+    for (std::uint64_t i = 0; i < codes.at(string).length; ++i) {
+        literals.emplace_back(large.input[large.before[string] + i], 16);
+    }
+    const std::string spelt_out = large_with(length, string, literals);
+    const Bytes spelt_stream(spelt_out.begin() + 8, spelt_out.end());
+    const auto differs = std::ranges::mismatch(spelt_stream, large.stream).in1 - spelt_stream.begin();
+
+    return {
+        {"header_claiming_less_than_a_large_stream_holds", {{"d.bk", bk_file(claim, large.stream)}}, {"d.bk", "-"},
+         1,
+         damaged("code " + std::to_string(codes[over].code) + " at byte " + byte_of(codes[over]) +
+                 " restores more than the 1000000 bytes the header gives"),
+         {"d.bk"}, {}, claimed_output},
+        {"end_code_a_quarter_into_a_large_stream", {{"d.bk", ended}}, {"d.bk"}, 1,
+         damaged(std::to_string(ended.size() - stop) + " bytes after the end of the stream, from byte " +
+                 std::to_string(stop)),
+         {"d.bk"}},
+        {"code_deep_in_a_large_stream_names_no_entry_yet",
+         {{"d.bk", large_with(length, filling, {{highest, at_filling.width}})}}, {"d.bk"}, 1,
+         damaged("code " + std::to_string(highest) + " at byte " + byte_of(at_filling) + " names no entry yet"),
+         {"d.bk"}},
+        {"clear_code_deep_in_a_large_stream", {{"d.bk", large_with(length, filling, {{256, at_filling.width}})}},
+         {"d.bk"}, 1, damaged("CLEAR_CODE at byte " + byte_of(at_filling) + " comes before the dictionary is full"),
+         {"d.bk"}},
+        {"string_spelt_out_as_literals_restores", {{"d.bk", spelt_out}}, {"d.bk"}, 0, "", {"d", "d.bk"},
+         {{"d", input}}},
+        {"test_names_the_byte_of_a_difference_past_64_kib", {{"d.bk", spelt_out}}, {"--test", "d.bk"}, 1,
+         damaged("restores whole, but from byte " + std::to_string(8 + differs) +
+                 " differs from what mornak writes for those bytes"),
+         {"d.bk"}},
+    };
+}
+
+// Compares what may be megabytes without printing them whole.
+template <typename Text>
+void expect_same(const Text& got, const Text& want, const std::string& what) {
+    if (got.size() <= 4096 && want.size() <= 4096) {
+        EXPECT_EQ(got, want) << what;
+        return;
+    }
+    const auto differs = std::ranges::mismatch(got, want).in1 - got.begin();
+    EXPECT_TRUE(got == want) << what << ": " << got.size() << " bytes where " << want.size()
+                             << " were expected; the first difference at " << differs;
+}
 
 std::vector<Case> cases() {
     const auto damaged = [](const std::string& what) { return "unmornak: d.bk: damaged: " + what + "\n"; };
@@ -171,6 +324,7 @@ std::vector<Case> cases() {
                     {"d.bk"}, 1, damaged("END_CODE at byte 12 after 3 bytes, but the header gives 2147483647"),
                     {"d.bk"}, {}, "", {.memory_limit = rlim_t{16} << 20}});
 #endif
+    std::ranges::move(large_cases(), std::back_inserter(rows));
     return rows;
 }
 
@@ -182,12 +336,12 @@ TEST(Unmornak, ArgumentsMessagesExitStatusAndFilesLeft) {
             folder.make(entry);
         }
         const Outcome outcome = run_unmornak(folder.path, row.args, row.options);
-        EXPECT_EQ(outcome.out, row.out);
+        expect_same(outcome.out, row.out, "standard output");
         EXPECT_EQ(outcome.err, row.err);
         EXPECT_EQ(outcome.status, row.status);
         EXPECT_EQ(folder.listing(), row.left);
         for (const auto& [name, text] : row.contents) {
-            EXPECT_EQ(folder.read(name), bytes_of(text)) << name;
+            expect_same(folder.read(name), bytes_of(text), name);
         }
         for (const auto& [name, to] : row.links) {
             const bool link = fs::is_symlink(fs::symlink_status(folder.path / name));
@@ -198,7 +352,7 @@ TEST(Unmornak, ArgumentsMessagesExitStatusAndFilesLeft) {
         }
         for (const auto& entry : row.setup) {  // .bk files are never touched
             if (entry.kind == Kind::file && entry.path.ends_with(".bk")) {
-                EXPECT_EQ(folder.read(entry.path), bytes_of(entry.content)) << entry.path;
+                expect_same(folder.read(entry.path), bytes_of(entry.content), entry.path);
             }
         }
     }
