@@ -94,11 +94,11 @@ std::string check_longest_matches(const Decoded& decoded) {
 // The decoder, traced or not: untraced, it takes most codes on its fast path,
 // which tracing turns off; both must restore the same bytes and stop at the
 // same fault.
-lzw::DecodeStatus run_decoder(std::span<const std::uint8_t> stream, std::uint64_t expected, lzw::CodeTrace tracer,
-                              std::vector<std::uint8_t>& bytes) {
+lzw::DecodeStatus run_decoder(std::span<const std::uint8_t> stream, std::uint64_t told, std::uint64_t expected,
+                              lzw::CodeTrace tracer, std::vector<std::uint8_t>& bytes) {
     source_bytes = stream;
     lzw::trace_code = tracer;
-    lzw::start_decoder(from_memory, stream.size(), expected);
+    lzw::start_decoder(from_memory, told, expected);
     for (auto run = lzw::decode_more(); !run.empty(); run = lzw::decode_more()) {
         bytes.insert(bytes.end(), run.begin(), run.end());
     }
@@ -108,12 +108,15 @@ lzw::DecodeStatus run_decoder(std::span<const std::uint8_t> stream, std::uint64_
 
 }  // namespace
 
-Decoded decode_stream(std::span<const std::uint8_t> stream, std::uint64_t expected) {
+Decoded decode_stream(std::span<const std::uint8_t> stream, std::uint64_t expected, std::uint64_t told) {
     Decoded out;
     trace = &out.codes;
-    const lzw::DecodeStatus status = run_decoder(stream, expected, record, out.bytes);
+    if (told == 0) {
+        told = stream.size();
+    }
+    const lzw::DecodeStatus status = run_decoder(stream, told, expected, record, out.bytes);
     std::vector<std::uint8_t> untraced;
-    const lzw::DecodeStatus fast = run_decoder(stream, expected, nullptr, untraced);
+    const lzw::DecodeStatus fast = run_decoder(stream, told, expected, nullptr, untraced);
     if (untraced != out.bytes || fast.fault != status.fault || fast.at_bit != status.at_bit) {
         out.error = "untraced decoding differs from traced";
         return out;

@@ -24,9 +24,12 @@ struct Decoded {
 };
 
 // `expected` is the byte count the header gives; ANY_LENGTH lets the stream
-// restore any number of bytes (up to what a header can give).
+// restore any number of bytes (up to what a header can give). `told`, when
+// not 0, is the stream size the decoder is told, which a file that shrinks
+// while it is read makes larger than what arrives.
 inline constexpr std::uint64_t ANY_LENGTH = 0x7FFFFFFF;
-Decoded decode_stream(std::span<const std::uint8_t> stream, std::uint64_t expected = ANY_LENGTH);
+Decoded decode_stream(std::span<const std::uint8_t> stream, std::uint64_t expected = ANY_LENGTH,
+                      std::uint64_t told = 0);
 
 // An empty string when the CLEAR_CODEs in `decoded` stand exactly where the
 // encoder's ratio rule puts them, otherwise where they differ. Also yields the
