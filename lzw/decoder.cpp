@@ -209,6 +209,14 @@ void fresh_dictionary(Decoder& s) {
 void check_closing(Decoder& s, std::uint64_t end_code_bit) {
     const std::uint64_t rest = bits_left(s);
     const auto filler = static_cast<std::uint64_t>(3 * s.width);
+    const std::uint64_t stored = (s.bit + filler) / 8 * 8 - s.bit;  // closing bits the writer stores
+    refill(s);
+    // A file that held less than its size said ends inside the closing
+    // codes where its bytes stop, whatever its size said came after them.
+    if (const auto held = static_cast<std::uint64_t>(s.count); held < std::min(rest, stored)) {
+        fail(s, DecodeFault::short_filler, s.bit + held);
+        return;
+    }
     if (rest > filler) {
         fail(s, DecodeFault::trailing_bytes, (s.bit + filler) / 8 * 8);  // the first byte the writer would not have stored
         return;
@@ -217,7 +225,6 @@ void check_closing(Decoder& s, std::uint64_t end_code_bit) {
         fail(s, DecodeFault::short_filler, s.stream_bits);
         return;
     }
-    refill(s);
     if (s.count < static_cast<int>(rest)) {
         fail(s, DecodeFault::short_filler, s.bit + static_cast<std::uint64_t>(s.count));
         return;

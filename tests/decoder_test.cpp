@@ -32,6 +32,13 @@ TEST(Decoder, StreamShorterThanToldFailsWhereItsBytesStop) {
         {"nothing_arrives", {}, abc.size(), "stream ends without END_CODE at bit 0"},
         {"cut_inside_the_third_code", cut(abc, 4), abc.size(), "stream ends without END_CODE at bit 32"},
         {"cut_inside_the_closing_codes", cut(abc, 8), abc.size(), "closing filler too short at bit 64"},
+        // Told a size past the closing codes: what it says follows them never
+        // arrived, and the bytes stop inside them.
+        {"cut_inside_the_closing_codes_told_more_than_they_fill", cut(abc, 6), abc.size() + 11,
+         "closing filler too short at bit 48"},
+        // Told a size inside the closing codes, and the bytes stop before it.
+        {"cut_inside_the_closing_codes_told_less_than_they_fill", cut(abc, 6), abc.size() - 2,
+         "closing filler too short at bit 48"},
         // Cut where the decoder runs its fast loop.
         {"cut_halfway_through_a_large_stream", cut(text, half), text.size(),
          "stream ends without END_CODE at bit " + std::to_string(8 * half)},
