@@ -261,6 +261,12 @@ std::vector<Case> cases() {
         {"test_passes_that_empty_form_too", {{"e.bk", bk(0, {2047})}}, {"--test", "e.bk"}, 0, "", {"e.bk"}, {},
          "e.bk: OK, 0 bytes\n"},
         {"private_bk_gives_a_private_file", {{"p.bk", ABC, Kind::file, 0, 0600}}, {"p.bk"}, 0, "", {"p", "p.bk"}},
+        // The temporary file is made in the output's own folder: here the
+        // only one that may be written.
+        {"temporary_file_is_made_in_the_outputs_folder",
+         {{"a.bk", ABC}, {"locked/open", "", Kind::folder}, {"locked", "", Kind::folder, 0, 0555}},
+         {"a.bk", "locked/open/a"}, 0, "", {"a.bk", "locked/", "locked/open/", "locked/open/a"},
+         {{"locked/open/a", "abc"}}, "", {.as_any_user = true}},
         {"closing_codes_stored_whole", {{"a.bk", ABCD}}, {"a.bk"}, 0, "", {"a", "a.bk"}, {{"a", "abcd"}}},
         // The command line.
         {"existing_default_output_is_kept", {{"a.bk", ABC}, {"a", "old"}}, {"a.bk"}, 1,
