@@ -121,7 +121,7 @@ Codes bits_of(const Bytes& stream, std::uint64_t from, std::uint64_t to) {
         const int width = static_cast<int>(std::min<std::uint64_t>(16, to - from));
         std::uint32_t piece = 0;
         for (int i = 0; i < width; ++i, ++from) {
-            piece = piece << 1 | ((stream[from / 8] >> (7 - from % 8)) & 1u);
+            piece = piece << 1 | ((std::uint32_t{stream[from / 8]} >> (7 - from % 8)) & 1u);
         }
         pieces.emplace_back(piece, width);
     }
