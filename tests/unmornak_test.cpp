@@ -128,14 +128,21 @@ Codes bits_of(const Bytes& stream, std::uint64_t from, std::uint64_t to) {
     return pieces;
 }
 
-// The large .bk with the header's length `length` and its code `k` replaced by `with`.
+// The large .bk with the header's length `length` and its code `k` replaced
+// by `with`, which takes whole bytes more or fewer than the code: the bytes
+// around the code's are copied as they are.
 std::string large_with(std::uint32_t length, std::size_t k, const Codes& with) {
     const LargeBk& large = large_bk();
-    Codes codes = bits_of(large.stream, 0, start_bit(large.codes.at(k)));
-    codes.insert(codes.end(), with.begin(), with.end());
-    const Codes rest = bits_of(large.stream, large.codes.at(k).end_bit, 8 * large.stream.size());
-    codes.insert(codes.end(), rest.begin(), rest.end());
-    return bk_of(length, codes);
+    const TracedCode& code = large.codes.at(k);
+    const std::uint64_t from = start_bit(code) / 8 * 8;
+    const std::uint64_t to = (code.end_bit + 7) / 8 * 8;
+    Codes middle = bits_of(large.stream, from, start_bit(code));
+    middle.insert(middle.end(), with.begin(), with.end());
+    const Codes after = bits_of(large.stream, code.end_bit, to);
+    middle.insert(middle.end(), after.begin(), after.end());
+    const auto at = [&](std::uint64_t bit) { return large.stream.begin() + static_cast<long>(bit / 8); };
+    const Bytes stream = Bytes(large.stream.begin(), at(from)) + pack(middle) + Bytes(at(to), large.stream.end());
+    return bk_file(length, stream);
 }
 
 // Damage deep inside the large stream, each as unmornak must report it.
