@@ -1,8 +1,14 @@
 // mornak: converts one file into a .bk file beside it.
 //
-// Exit status: 0 after a conversion, 1 when the conversion failed (nothing was
-// written and any existing .bk file is untouched) or standard output could
-// not be written, 2 after the usage banner.
+//   mornak FILE        convert FILE
+//   mornak --help      the banner, the usage and what it does
+//   mornak --version   the banner's first line
+//
+// Any other single argument is a file name; ./--help converts a file of that
+// name. Exit status: 0 after a conversion or --help/--version, 1 when the
+// conversion failed (nothing was written and any existing .bk file is
+// untouched) or standard output could not be written, 2 after the usage
+// banner.
 
 #include <unistd.h>
 
@@ -27,6 +33,16 @@ namespace {
 constexpr int EXIT_CONVERTED = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+
+constexpr const char* BANNER = "Ostrivel ver. 1.2 by Vuldrim\n";
+constexpr const char* USAGE = "Usage: mornak <filename>\n";
+constexpr const char* HELP =
+    "\n"
+    "Converts <filename> into a .bk file beside it (story.txt gives story.bk),\n"
+    "replacing a file of that name once the new one is complete.\n"
+    "unmornak restores it. To convert a file named --help, write ./--help.\n"
+    "\n"
+    "Exit status: 0 converted, 1 failed, 2 wrong usage.\n";
 
 // The .bk header stores the input length as a signed 32-bit number.
 constexpr std::int64_t MAX_INPUT_BYTES = std::numeric_limits<std::int32_t>::max();
@@ -92,7 +108,8 @@ int convert(const char* path) {
         return status;
     }
     const std::string target = converter::derive_output_name(path);
-    if (const int error = converter::begin_output(target, converter::output_mode(mode))) {
+    const mode_t bk_mode = converter::output_mode(mode);
+    if (const int error = converter::begin_output(target, bk_mode, converter::AtTarget::replace)) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
     const auto header = converter::make_header(static_cast<std::int32_t>(size));
@@ -131,8 +148,16 @@ int convert(const char* path) {
 int main(int argc, char** argv) {
     converter::install_signal_policy();
     if (argc != 2) {
-        std::printf("Ostrivel ver. 1.2 by Vuldrim\nUsage: mornak <filename>\n");
+        std::printf("%s%s", BANNER, USAGE);
         return converter::finish_standard_output("mornak", EXIT_USAGE);
+    }
+    if (std::strcmp(argv[1], "--help") == 0) {
+        std::printf("%s%s%s", BANNER, USAGE, HELP);
+        return converter::finish_standard_output("mornak", EXIT_CONVERTED);
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s", BANNER);
+        return converter::finish_standard_output("mornak", EXIT_CONVERTED);
     }
     const int status = convert(argv[1]);
     // The one cleanup path, whatever happened above.

@@ -1,7 +1,8 @@
 // unmornak: restores .bk files, or checks them.
 //
 //   unmornak FILE.bk            restore into FILE, beside it
-//   unmornak FILE.bk OUTPUT     restore into OUTPUT; "-" is standard output
+//   unmornak FILE.bk OUTPUT     restore into OUTPUT; "-" is standard output, and
+//                               a device, FIFO or terminal is written into
 //   unmornak --test FILE.bk...  check each file; write nothing
 //
 // Exit status: 0 when everything was done, 1 when any file failed, 2 for a
@@ -43,7 +44,8 @@ constexpr const char* HELP =
     "Restores files that mornak converted, or checks them.\n"
     "\n"
     "  unmornak FILE.bk            restore into FILE, beside it; an existing FILE is kept\n"
-    "  unmornak FILE.bk OUTPUT     restore into OUTPUT, replacing it; \"-\" writes standard output\n"
+    "  unmornak FILE.bk OUTPUT     restore into OUTPUT, replacing a file there; a device,\n"
+    "                              FIFO or terminal is written into; \"-\" writes standard output\n"
     "  unmornak --test FILE.bk...  check that each file restores whole and is exactly what\n"
     "                              mornak writes for those bytes; write nothing\n"
     "\n"
@@ -57,6 +59,7 @@ struct Run {
     std::uint64_t compared = 0;  // stream bytes the re-encoding matched so far
     std::uint64_t mismatch = 0;  // first stream byte it did not, or UINT64_MAX
     std::span<const std::uint8_t> pending;  // restored bytes the re-encoding has not taken
+    std::string shown;  // the output as messages name it
 };
 Run run;
 
@@ -191,7 +194,11 @@ bool default_output(std::string_view path, std::string& output) {
     return true;
 }
 
-int restore(const char* path, const char* given_output) {
+int already_exists(const char* path, const std::string& output) {
+    return fail(path, "%s already exists; name an OUTPUT to replace it", output.c_str());
+}
+
+int restore_file(const char* path, const char* given_output) {
     std::string output;
     if (given_output == nullptr && !default_output(path, output)) {
         return usage("a name that does not end in .bk needs an OUTPUT");
@@ -199,17 +206,21 @@ int restore(const char* path, const char* given_output) {
     if (given_output != nullptr) {
         output = given_output;
     } else if (struct stat existing {}; ::lstat(output.c_str(), &existing) == 0) {
-        return fail(path, "%s already exists; name an OUTPUT to replace it", output.c_str());
+        return already_exists(path, output);
     }
     BkFile bk;
     if (const int status = open_bk(path, bk); status != EXIT_DONE) {
         return status;
     }
     const bool to_stdout = output == "-";
-    const char* shown = to_stdout ? "standard output" : output.c_str();
+    run.shown = to_stdout ? "standard output" : output;
+    const char* shown = run.shown.c_str();
+    const mode_t mode = converter::output_mode(bk.mode);
     if (to_stdout) {
         converter::begin_output_to_stdout();
-    } else if (const int error = converter::begin_output(output, converter::output_mode(bk.mode))) {
+    } else if (const int error = given_output != nullptr
+                                     ? converter::begin_named_output(output, mode)
+                                     : converter::begin_output(output, mode, converter::AtTarget::keep)) {
         return fail(shown, "%s", std::strerror(error));
     }
     lzw::start_decoder(read_stream, static_cast<std::uint64_t>(bk.size) - converter::HEADER_BYTES,
@@ -222,10 +233,24 @@ int restore(const char* path, const char* given_output) {
     if (const int status = check_read(path, bk); status != EXIT_DONE) {
         return status;
     }
-    if (const int error = converter::commit_output()) {
-        return fail(shown, "%s", std::strerror(error));
+    if (const int commit_error = converter::commit_output()) {
+        if (commit_error == EEXIST && given_output == nullptr) {  // it appeared while this one was restored
+            return already_exists(path, output);
+        }
+        return fail(shown, "%s", std::strerror(commit_error));
     }
     return EXIT_DONE;
+}
+
+// Restores; when that fails after bytes went where nothing takes them back
+// (standard output, a device, a FIFO), says how many.
+int restore(const char* path, const char* given_output) {
+    const int status = restore_file(path, given_output);
+    if (const std::uint64_t gone = converter::bytes_gone_out(); status == EXIT_FAILED && gone > 0) {
+        fail(run.shown.c_str(), "%llu restored bytes were written before this and cannot be taken back",
+             static_cast<unsigned long long>(gone));
+    }
+    return status;
 }
 
 // --test: the encoder reads the restored bytes through this stream...

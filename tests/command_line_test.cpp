@@ -16,6 +16,13 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string BANNER = "Ostrivel ver. 1.2 by Vuldrim\nUsage: mornak <filename>\n";
+const std::string HELP =
+    "\n"
+    "Converts <filename> into a .bk file beside it (story.txt gives story.bk),\n"
+    "replacing a file of that name once the new one is complete.\n"
+    "unmornak restores it. To convert a file named --help, write ./--help.\n"
+    "\n"
+    "Exit status: 0 converted, 1 failed, 2 wrong usage.\n";
 const std::string ABC_REPORT = "Compressing\n\nIn : 3 bytes\nOut: 17 bytes\nOut/In: 5.667\n";
 const Bytes ABC_BK = {0x62, 0x6F, 0x6F, 0x6B, 0x03, 0x00, 0x00, 0x00, 0x0C,
                       0x21, 0x88, 0x31, 0x90, 0x10, 0x00, 0x00, 0x00};
@@ -52,6 +59,15 @@ std::vector<CommandLineCase> cases() {
     std::vector<CommandLineCase> rows = {
         {"no_argument", {}, {}, BANNER, 2, {}},
         {"two_arguments", {{"a.txt", "abc"}}, {"a.txt", "b.txt"}, BANNER, 2, {"a.txt"}},
+        {"help", {}, {"--help"}, BANNER + HELP, 0, {}},
+        {"version", {}, {"--version"}, "Ostrivel ver. 1.2 by Vuldrim\n", 0, {}},
+        {"help_among_other_arguments_is_the_banner", {{"--help", "abc"}}, {"--help", "x"}, BANNER, 2, {"--help"}},
+        {"a_file_named_help_converts_as_dot_slash", {{"--help", "abc"}}, {"./--help"}, ABC_REPORT, 0,
+         {"--help", "--help.bk"}, {{"--help.bk", ABC_BK}}},
+        {"a_file_named_version_converts_as_dot_slash", {{"--version", "abc"}}, {"./--version"}, ABC_REPORT, 0,
+         {"--version", "--version.bk"}, {{"--version.bk", ABC_BK}}},
+        {"help_on_unwritable_standard_output_fails", {}, {"--help"}, "", 1, {}, {}, {.stdout_full = true},
+         "mornak: can't write to standard output: No space left on device\n"},
         {"missing_file_creates_nothing", {}, {"nope.txt"}, "Can't open file nope.txt\n", 1, {}},
         {"abc", {{"abc.txt", "abc"}}, {"abc.txt"}, ABC_REPORT, 0, {"abc.bk", "abc.txt"}, {{"abc.bk", ABC_BK}}},
         {"empty_input",

@@ -1,8 +1,13 @@
 // Loaded into mornak with LD_PRELOAD: counts the calls of the system functions
-// a conversion depends on and makes one chosen call go wrong.
+// a conversion depends on and makes chosen calls go wrong.
 //
 //   MORNAK_FAULT="write 2 28"        the 2nd write fails with errno 28 (ENOSPC)
 //   MORNAK_FAULT="rename 1 raise 15" SIGTERM arrives as the 1st rename begins
+//   MORNAK_FAULT="renameat2 1 create" a regular file takes the place of what is
+//                                    at the 1st renameat2's destination (or
+//                                    open's path) just before the call
+//   MORNAK_FAULT="renameat2 0 22; link 1 28"
+//                                    several at once; call 0 is every call
 //   MORNAK_FAULT_COUNTS=FILE         at exit, "name calls" lines for each function
 
 #include <dlfcn.h>
@@ -19,58 +24,103 @@
 
 namespace {
 
-enum Function { OPEN, FDOPEN, FSTAT, FREAD, MKOSTEMP, WRITE, FCHMOD, CLOSE, RENAME, FUNCTIONS };
-constexpr const char* NAMES[FUNCTIONS] = {"open", "fdopen", "fstat", "fread", "mkostemp",
-                                          "write", "fchmod", "close", "rename"};
+enum Function { OPEN, FDOPEN, FSTAT, FREAD, MKOSTEMP, WRITE, FCHMOD, CLOSE, RENAME, RENAMEAT2, LINK, FUNCTIONS };
+constexpr const char* NAMES[FUNCTIONS] = {"open",  "fdopen", "fstat",  "fread",     "mkostemp", "write",
+                                          "fchmod", "close", "rename", "renameat2", "link"};
 
-unsigned long calls[FUNCTIONS];
-int fault_function = -1;
-unsigned long fault_call = 0;
-int fault_errno = 0;   // errno to fail with, when not raising
-int fault_signal = 0;  // signal to raise as the call begins, when not 0
-bool parsed = false;
-
-void parse() {
-    parsed = true;
-    const char* fault = std::getenv("MORNAK_FAULT");
-    char name[16];
-    char action[16];
-    int number = 0;
-    if (fault == nullptr || std::sscanf(fault, "%15s %lu %15s %d", name, &fault_call, action, &number) < 3) {
-        return;
-    }
-    for (int f = 0; f < FUNCTIONS; ++f) {
-        if (std::strcmp(name, NAMES[f]) == 0) {
-            fault_function = f;
-        }
-    }
-    if (std::strcmp(action, "raise") == 0) {
-        fault_signal = number;
-    } else {
-        fault_errno = std::atoi(action);
-    }
-}
-
-// 0 when the call numbered now should behave, else the errno it fails with.
-// Raises fault_signal first when that is the plan for this call; a handler
-// that returns lets the call go on.
-int next_call(Function f) {
-    if (!parsed) {
-        parse();
-    }
-    if (++calls[f] != fault_call || f != fault_function) {
-        return 0;
-    }
-    if (fault_signal != 0) {
-        std::raise(fault_signal);
-        return 0;
-    }
-    return fault_errno;
-}
+// What a file that appears at a destination holds.
+constexpr const char APPEARED[] = "appeared while the result was being made\n";
 
 template <typename T>
 T real(const char* name) {
     return reinterpret_cast<T>(::dlsym(RTLD_NEXT, name));
+}
+
+struct Fault {
+    int function = -1;
+    unsigned long call = 0;  // 0: every call
+    int error = 0;           // errno to fail with, when not 0
+    int signal = 0;          // signal to raise as the call begins, when not 0
+    bool create = false;     // make a file at the call's destination first
+};
+constexpr int MAX_FAULTS = 4;
+Fault faults[MAX_FAULTS];
+int fault_count = 0;
+
+unsigned long calls[FUNCTIONS];
+bool parsed = false;
+
+Fault parse_one(const char* text) {
+    Fault fault;
+    char name[16];
+    char action[16];
+    int number = 0;
+    if (std::sscanf(text, " %15[^ ;] %lu %15[^ ;] %d", name, &fault.call, action, &number) < 3) {
+        return fault;
+    }
+    for (int f = 0; f < FUNCTIONS; ++f) {
+        if (std::strcmp(name, NAMES[f]) == 0) {
+            fault.function = f;
+        }
+    }
+    if (std::strcmp(action, "raise") == 0) {
+        fault.signal = number;
+    } else if (std::strcmp(action, "create") == 0) {
+        fault.create = true;
+    } else {
+        fault.error = std::atoi(action);
+    }
+    return fault;
+}
+
+void parse() {
+    parsed = true;
+    const char* text = std::getenv("MORNAK_FAULT");
+    for (; text != nullptr && fault_count < MAX_FAULTS; text = std::strchr(text, ';')) {
+        if (*text == ';') {
+            ++text;
+        }
+        if (const Fault fault = parse_one(text); fault.function >= 0) {
+            faults[fault_count++] = fault;
+        }
+    }
+}
+
+// Puts a regular file at `path` in place of whatever other than a folder is there.
+void create_at(const char* path) {
+    ::unlink(path);
+    const int fd = real<int (*)(const char*, int, ...)>("open")(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) {
+        real<ssize_t (*)(int, const void*, std::size_t)>("write")(fd, APPEARED, sizeof APPEARED - 1);
+        real<int (*)(int)>("close")(fd);
+    }
+}
+
+// 0 when the call numbered now should behave, else the errno it fails with.
+// Raises a planned signal first and makes a planned file at `destination`;
+// a handler that returns lets the call go on.
+int next_call(Function f, const char* destination = nullptr) {
+    if (!parsed) {
+        parse();
+    }
+    const unsigned long call = ++calls[f];
+    int error = 0;
+    for (int i = 0; i < fault_count; ++i) {
+        const Fault& fault = faults[i];
+        if (fault.function != f || (fault.call != call && fault.call != 0)) {
+            continue;
+        }
+        if (fault.signal != 0) {
+            std::raise(fault.signal);
+        }
+        if (fault.create && destination != nullptr) {
+            create_at(destination);
+        }
+        if (fault.error != 0) {
+            error = fault.error;
+        }
+    }
+    return error;
 }
 
 __attribute__((destructor)) void write_counts() {
@@ -93,7 +143,7 @@ int open(const char* path, int flags, ...) {
     va_start(rest, flags);
     const mode_t mode = (flags & O_CREAT) != 0 ? static_cast<mode_t>(va_arg(rest, int)) : 0;
     va_end(rest);
-    if (const int error = next_call(OPEN)) {
+    if (const int error = next_call(OPEN, path)) {
         errno = error;
         return -1;
     }
@@ -172,11 +222,28 @@ int close(int fd) {
 }
 
 int rename(const char* from, const char* to) {
-    if (const int error = next_call(RENAME)) {
+    if (const int error = next_call(RENAME, to)) {
         errno = error;
         return -1;
     }
     return real<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned int flags) {
+    if (const int error = next_call(RENAMEAT2, to)) {
+        errno = error;
+        return -1;
+    }
+    return real<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2")(from_folder, from, to_folder,
+                                                                                        to, flags);
+}
+
+int link(const char* from, const char* to) {
+    if (const int error = next_call(LINK, to)) {
+        errno = error;
+        return -1;
+    }
+    return real<int (*)(const char*, const char*)>("link")(from, to);
 }
 
 }  // extern "C"

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -62,6 +64,11 @@ void Folder::make(const Entry& e) const {
         }
     } else if (e.kind == Kind::link) {
         fs::create_symlink(e.content, at);
+    } else if (e.kind == Kind::device || e.kind == Kind::socket) {
+        const mode_t type = e.kind == Kind::device ? S_IFCHR : S_IFSOCK;
+        if (::mknod(at.c_str(), type | 0666, e.device) != 0) {
+            throw CannotMakeNode(std::string("mknod ") + e.path + ": " + std::strerror(errno));
+        }
     } else {
         std::ofstream(at, std::ios::binary) << e.content;
         if (e.kind == Kind::sparse) {
@@ -109,13 +116,23 @@ Outcome run_program(const char* binary, const fs::path& folder, const std::vecto
     }
     envp.push_back(nullptr);
 
+    const fs::path stdout_file = options.stdout_file.empty() ? fs::path() : folder / options.stdout_file;
+    // The FIFO's reader, there before the program starts; opened without
+    // blocking, and read once the program is done, so a program that never
+    // writes there cannot hang the test. What it reads must fit the FIFO's
+    // 64 KiB buffer.
+    const int fifo = options.fifo_reader.empty()
+                         ? -1
+                         : ::open((folder / options.fifo_reader).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(out_pipe[0]);
         ::close(err_pipe[0]);
-        const int out = options.stdout_full     ? ::open("/dev/full", O_WRONLY)
-                        : options.stdout_closed ? closed_pipe[1]
-                                                : out_pipe[1];
+        const int out = options.stdout_full          ? ::open("/dev/full", O_WRONLY)
+                        : options.stdout_closed      ? closed_pipe[1]
+                        : !stdout_file.empty()       ? ::open(stdout_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644)
+                                                     : out_pipe[1];
         ::dup2(out, STDOUT_FILENO);
         ::signal(SIGPIPE, SIG_DFL);  // as a shell starts it
         const rlimit no_core{0, 0};  // signals that dump core leave no file behind
@@ -156,5 +173,8 @@ Outcome run_program(const char* binary, const fs::path& folder, const std::vecto
     int status = 0;
     ::waitpid(child, &status, 0);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (fifo >= 0) {
+        outcome.fifo = read_all(fifo);
+    }
     return outcome;
 }

@@ -5,12 +5,13 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "support.hpp"
 
-enum class Kind { file, folder, fifo, sparse, link };
+enum class Kind { file, folder, fifo, sparse, link, device, socket };
 
 struct Entry {
     std::string path;
@@ -18,6 +19,12 @@ struct Entry {
     Kind kind = Kind::file;
     off_t size = 0;       // a sparse file's length
     mode_t mode = 0644;   // a file's permission bits; a folder's when not this default
+    dev_t device = 0;     // a character device's numbers, as makedev gives them
+};
+
+// Thrown by Folder::make where device nodes cannot be made (no CAP_MKNOD).
+struct CannotMakeNode : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 struct Options {
@@ -28,6 +35,8 @@ struct Options {
     rlim_t memory_limit = 0;   // RLIMIT_AS in bytes when not 0
     int ignored_signal = 0;    // ignored from the start when not 0, as under nohup
     bool as_any_user = false;  // permission bits bind the program even when the tests run as root
+    std::string stdout_file = {};  // standard output appends to this file in the folder, made if missing
+    std::string fifo_reader = {};  // a FIFO in the folder with a reader from before the run starts
     std::vector<std::string> environment = {};  // NAME=value added to mornak's environment
 };
 
@@ -35,6 +44,7 @@ struct Outcome {
     int status;  // exit code, or 128 + signal
     std::string out;
     std::string err;
+    std::string fifo = {};  // what the reader of Options::fifo_reader got
 };
 
 // A fresh folder under the system's temporary folder, removed with its contents.
