@@ -22,6 +22,13 @@ const std::vector<RoundTrip>& round_trip_rows() {
             // Ends one byte after the CLEAR_CODE that follows the entry 65535: its
             // last bits are as few as those of a 17-bit closing.
             {"ends_one_byte_after_clear", prefix(65279), 11, 11, 1},
+            // Two fills of literals, the first ended by a CLEAR_CODE, the second
+            // by the input with one 16-bit code left, so the closing codes are 17
+            // bits wide. Each fill's 65278 codes take 982250 bits (1790 at 11,
+            // then 2048 at 12 up to 32768 at 16); twice that, the CLEAR_CODE's 16
+            // and the closing codes' 68 make whole bytes, so no closing bit is
+            // dropped: the reader must take exactly 68 bits left as a 17-bit close.
+            {"closing_codes_at_17_bits_with_68_bits_left", prefix(65278) + prefix(65278), 17, 16, 1, 68},
         };
         // With one literal per byte, a prefix of n bytes makes n - 1 entries and
         // ends with next_code = 257 + n: equal to max_code for n = 2^w - 258.

@@ -14,6 +14,7 @@ struct RoundTrip {
     int end_width = 0;    // width of END_CODE, when the case pins it
     int final_width = 0;  // width of the last data code, when pinned
     int clears = 0;       // at least this many CLEAR_CODEs
+    std::uint64_t closing_bits = 0;  // stream bits after the last data code, when pinned
 };
 
 // Built once per process: the largest rows take a moment to make.

@@ -36,6 +36,9 @@ TEST(RoundTrip, DecodesBackWithWidthsClearsAndDotsWhereTheRulesPutThem) {
         }
         const auto clears = std::ranges::count(codes, mornak::CLEAR_CODE, &TracedCode::code);
         EXPECT_GE(clears, row.clears);
+        if (row.closing_bits != 0) {
+            EXPECT_EQ(8 * encoded.stream.size() - codes[codes.size() - 2].end_bit, row.closing_bits);
+        }
     }
 }
 

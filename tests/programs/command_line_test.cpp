@@ -83,6 +83,12 @@ std::vector<CommandLineCase> cases() {
          {"l.txt"}, ABC_REPORT, 0, {"far", "l.bk", "l.txt"}, {{"l.bk", ABC_BK}, {"far", bytes_of("keep")}}},
         {"folder_as_input", {{"d.txt", "", Kind::folder}}, {"d.txt"}, "Can't read file d.txt: Is a directory\n", 1,
          {"d.txt/"}},
+        // The temporary file is made in the target's own folder: here the
+        // only one that may be written.
+        {"temporary_file_is_made_in_the_targets_folder",
+         {{"locked/open/t.txt", "abc"}, {"locked", "", Kind::folder, 0, 0555}}, {"locked/open/t.txt"}, ABC_REPORT, 0,
+         {"locked/", "locked/open/", "locked/open/t.bk", "locked/open/t.txt"}, {{"locked/open/t.bk", ABC_BK}},
+         {.as_any_user = true}},
         {"fifo_is_refused_without_blocking", {{"f.txt", "", Kind::fifo}}, {"f.txt"},
          "Can't read file f.txt: not a regular file\n", 1, {"f.txt"}},
         {"folder_occupying_the_target_name", {{"y.txt", "abc"}, {"y.bk", "", Kind::folder}}, {"y.txt"},

@@ -18,7 +18,7 @@ struct Entry {
     std::string content;  // a file's bytes, or where a link points
     Kind kind = Kind::file;
     off_t size = 0;       // a sparse file's length
-    mode_t mode = 0644;   // a file's permission bits
+    mode_t mode = 0644;   // a file's permission bits; a folder's when not this default
     dev_t device = 0;     // a character device's numbers, as makedev gives them
 };
 
@@ -34,6 +34,7 @@ struct Options {
     rlim_t file_limit = 0;     // RLIMIT_FSIZE in bytes when not 0
     rlim_t memory_limit = 0;   // RLIMIT_AS in bytes when not 0
     int ignored_signal = 0;    // ignored from the start when not 0, as under nohup
+    bool as_any_user = false;  // permission bits bind the program even when the tests run as root
     std::string stdout_file = {};  // standard output appends to this file in the folder, made if missing
     std::string fifo_reader = {};  // a FIFO in the folder with a reader from before the run starts
     std::vector<std::string> environment = {};  // NAME=value added to mornak's environment

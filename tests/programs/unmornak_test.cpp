@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <tuple>
 
+#include "lib/decoder_trace.hpp"
 #include "run_mornak.hpp"
 #include "support.hpp"
 
@@ -21,9 +23,46 @@ namespace {
 const std::string USAGE =
     "Usage: unmornak FILE.bk [OUTPUT]\n       unmornak --test FILE.bk...\n       unmornak --help | --version\n";
 
+using Codes = std::vector<std::pair<std::uint32_t, int>>;  // (code, width)
+
+// A .bk file: header with `length`, then `stream`.
+std::string bk_file(std::uint32_t length, const Bytes& stream) {
+    const Bytes file = pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + stream;
+    return {file.begin(), file.end()};
+}
+
+// A .bk file: header with `length`, then `codes` as they are.
+std::string bk_of(std::uint32_t length, const Codes& codes) { return bk_file(length, pack(codes)); }
+
+// A .bk file: header with `length`, then `codes` and the closing codes, all at 11 bits.
 std::string bk(std::uint32_t length, std::vector<std::uint32_t> codes, std::vector<std::uint32_t> closing = {257, 0, 0, 0}) {
     const Bytes file = bk_at_11(length, std::move(codes), closing);
     return {file.begin(), file.end()};
+}
+
+// One literal code per byte, each at the width the reader expects after that
+// many codes from a fresh dictionary: every code but the first makes an
+// entry, numbered from 258, and codes grow by a bit once the next entry's
+// number reaches 2^width - 1.
+Codes literal_codes(const Bytes& bytes) {
+    Codes codes;
+    int width = 11;
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        codes.emplace_back(bytes[k], width);
+        const std::size_t next_entry = 258 + k;
+        if (next_entry >= (std::size_t{1} << width) - 1 && width < 16) {
+            ++width;
+        }
+    }
+    return codes;
+}
+
+std::uint64_t bits_in(const Codes& codes) {
+    std::uint64_t bits = 0;
+    for (const auto& [code, width] : codes) {
+        bits += static_cast<std::uint64_t>(width);
+    }
+    return bits;
 }
 
 const std::string ABC = bk(3, {97, 98, 99});
@@ -40,6 +79,7 @@ struct Case {
     Options options = {};
     std::vector<std::string> kept = {};  // nodes that must stay what they were: same inode, same kind
     std::string fifo = {};           // what the reader of options.fifo_reader gets
+    std::vector<std::pair<std::string, std::string>> links = {};  // links left and where they point
 };
 
 // What makes a node itself rather than something put in its place.
@@ -47,6 +87,163 @@ std::tuple<ino_t, mode_t, dev_t> identity(const fs::path& path) {
     struct stat info {};
     ::lstat(path.c_str(), &info);
     return {info.st_ino, info.st_mode & S_IFMT, info.st_rdev};
+}
+
+// A large stream as mornak writes it, and every code in it: damage is
+// planted deep inside, where the decoder runs its fast loop, which a stream
+// of a few dozen bytes never reaches.
+struct LargeBk {
+    Bytes input;
+    Bytes stream;  // after the header
+    std::vector<TracedCode> codes;
+    std::vector<std::uint64_t> before;  // bytes restored before each code
+};
+
+const LargeBk& large_bk() {
+    static const LargeBk made = [] {
+        LargeBk large;
+        large.input = text_like(3 << 20, 41);
+        Folder folder;
+        folder.make({"large.txt", std::string(large.input.begin(), large.input.end())});
+        run_mornak(folder.path, {"large.txt"});
+        const Bytes file = folder.read("large.bk");
+        large.stream.assign(file.begin() + std::min<long>(8, std::ssize(file)), file.end());
+        large.codes = decode_stream(large.stream, large.input.size()).codes;
+        std::uint64_t restored = 0;
+        for (const TracedCode& c : large.codes) {
+            large.before.push_back(restored);
+            restored += c.length;
+        }
+        return large;
+    }();
+    return made;
+}
+
+std::uint64_t start_bit(const TracedCode& c) { return c.end_bit - static_cast<std::uint64_t>(c.width); }
+
+// The file byte where a code starts.
+std::string byte_of(const TracedCode& c) { return std::to_string(8 + start_bit(c) / 8); }
+
+// Bits [from, to) of `stream`, as pieces for pack().
+Codes bits_of(const Bytes& stream, std::uint64_t from, std::uint64_t to) {
+    Codes pieces;
+    while (from < to) {
+        const int width = static_cast<int>(std::min<std::uint64_t>(16, to - from));
+        std::uint32_t piece = 0;
+        for (int i = 0; i < width; ++i, ++from) {
+            piece = piece << 1 | ((std::uint32_t{stream[from / 8]} >> (7 - from % 8)) & 1u);
+        }
+        pieces.emplace_back(piece, width);
+    }
+    return pieces;
+}
+
+// The large .bk with the header's length `length` and its code `k` replaced
+// by `with`, which takes whole bytes more or fewer than the code: the bytes
+// around the code's are copied as they are.
+std::string large_with(std::uint32_t length, std::size_t k, const Codes& with) {
+    const LargeBk& large = large_bk();
+    const TracedCode& code = large.codes.at(k);
+    const std::uint64_t from = start_bit(code) / 8 * 8;
+    const std::uint64_t to = (code.end_bit + 7) / 8 * 8;
+    Codes middle = bits_of(large.stream, from, start_bit(code));
+    middle.insert(middle.end(), with.begin(), with.end());
+    const Codes after = bits_of(large.stream, code.end_bit, to);
+    middle.insert(middle.end(), after.begin(), after.end());
+    const auto at = [&](std::uint64_t bit) { return large.stream.begin() + static_cast<long>(bit / 8); };
+    const Bytes stream = Bytes(large.stream.begin(), at(from)) + pack(middle) + Bytes(at(to), large.stream.end());
+    return bk_file(length, stream);
+}
+
+// Damage deep inside the large stream, each as unmornak must report it.
+std::vector<Case> large_cases() {
+    const auto damaged = [](const std::string& what) { return "unmornak: d.bk: damaged: " + what + "\n"; };
+    const LargeBk& large = large_bk();
+    const auto& codes = large.codes;
+    const std::string input(large.input.begin(), large.input.end());
+    const auto length = static_cast<std::uint32_t>(input.size());
+    const auto first = [&](auto&& is) {
+        std::size_t k = 0;
+        while (k < codes.size() && !is(k)) {
+            ++k;
+        }
+        return k;
+    };
+
+    // The header claims fewer bytes than the stream holds: not one byte
+    // past the claim is let out, though the decoder is deep in its fast
+    // loop when it gets there.
+    const std::uint32_t claim = 1000000;
+    const std::size_t over = first([&](std::size_t k) { return large.before[k] + codes[k].length > claim; });
+    const std::string claimed_output = input.substr(0, large.before.at(over));
+
+    // END_CODE in place of a code a quarter into the stream, the header
+    // giving the bytes before it: after its three zero codes the writer
+    // would have stopped.
+    const std::size_t quarter = first([&](std::size_t k) { return start_bit(codes[k]) >= 2 * large.stream.size(); });
+    const TracedCode& at_quarter = codes.at(quarter);
+    const std::uint64_t stop = 8 + (at_quarter.end_bit + 3 * static_cast<std::uint64_t>(at_quarter.width)) / 8;
+    const std::string ended =
+        large_with(static_cast<std::uint32_t>(large.before[quarter]), quarter, {{257, at_quarter.width}});
+
+    // Where the dictionary is three quarters full, neither the highest code
+    // of the width nor CLEAR_CODE may come.
+    const std::size_t filling = first([&](std::size_t k) { return codes[k].entries >= 3 * 65536 / 4; });
+    const TracedCode& at_filling = codes.at(filling);
+    const std::uint32_t highest = (1u << at_filling.width) - 1;
+
+    // A string past the quarter written as literals: with the dictionary
+    // full, they make no entries, so the file restores the same bytes, yet
+    // it is not what mornak writes.
+    const std::size_t string = first([&](std::size_t k) {
+        return k > quarter && codes[k].length >= 2 && codes[k - 1].entries == 65536;
+    });
+    Codes literals;
+    for (std::uint64_t i = 0; i < codes.at(string).length; ++i) {
+        literals.emplace_back(large.input[large.before[string] + i], 16);
+    }
+    const std::string spelt_out = large_with(length, string, literals);
+    const Bytes spelt_stream(spelt_out.begin() + 8, spelt_out.end());
+    const auto differs = std::ranges::mismatch(spelt_stream, large.stream).in1 - spelt_stream.begin();
+
+    return {
+        {"header_claiming_less_than_a_large_stream_holds", {{"d.bk", bk_file(claim, large.stream)}}, {"d.bk", "-"},
+         1,
+         damaged("code " + std::to_string(codes[over].code) + " at byte " + byte_of(codes[over]) +
+                 " restores more than the 1000000 bytes the header gives") +
+             "unmornak: standard output: " + std::to_string(large.before[over]) +
+             " restored bytes were written before this and cannot be taken back\n",
+         {"d.bk"}, {}, claimed_output},
+        {"end_code_a_quarter_into_a_large_stream", {{"d.bk", ended}}, {"d.bk"}, 1,
+         damaged(std::to_string(ended.size() - stop) + " bytes after the end of the stream, from byte " +
+                 std::to_string(stop)),
+         {"d.bk"}},
+        {"code_deep_in_a_large_stream_names_no_entry_yet",
+         {{"d.bk", large_with(length, filling, {{highest, at_filling.width}})}}, {"d.bk"}, 1,
+         damaged("code " + std::to_string(highest) + " at byte " + byte_of(at_filling) + " names no entry yet"),
+         {"d.bk"}},
+        {"clear_code_deep_in_a_large_stream", {{"d.bk", large_with(length, filling, {{256, at_filling.width}})}},
+         {"d.bk"}, 1, damaged("CLEAR_CODE at byte " + byte_of(at_filling) + " comes before the dictionary is full"),
+         {"d.bk"}},
+        {"string_spelt_out_as_literals_restores", {{"d.bk", spelt_out}}, {"d.bk"}, 0, "", {"d", "d.bk"},
+         {{"d", input}}},
+        {"test_names_the_byte_of_a_difference_past_64_kib", {{"d.bk", spelt_out}}, {"--test", "d.bk"}, 1,
+         damaged("restores whole, but from byte " + std::to_string(8 + differs) +
+                 " differs from what mornak writes for those bytes"),
+         {"d.bk"}},
+    };
+}
+
+// Compares what may be megabytes without printing them whole.
+template <typename Text>
+void expect_same(const Text& got, const Text& want, const std::string& what) {
+    if (got.size() <= 4096 && want.size() <= 4096) {
+        EXPECT_EQ(got, want) << what;
+        return;
+    }
+    const auto differs = std::ranges::mismatch(got, want).in1 - got.begin();
+    EXPECT_TRUE(got == want) << what << ": " << got.size() << " bytes where " << want.size()
+                             << " were expected; the first difference at " << differs;
 }
 
 std::vector<Case> cases() {
@@ -57,6 +254,17 @@ std::vector<Case> cases() {
     filler_set[16] = 1;
     std::string negative = ABC;
     negative[7] = static_cast<char>(0x80);
+    // 65277 literals leave the dictionary one entry short of full at 16 bits;
+    // were the CLEAR_CODE taken there, the END_CODE after it would close a
+    // sound stream.
+    const Bytes pairs = distinct_pairs();
+    Codes one_short = literal_codes(Bytes(pairs.begin(), pairs.begin() + 65277));
+    const std::uint64_t clear_at = 8 + bits_in(one_short) / 8;
+    one_short.insert(one_short.end(), {{256, 16}, {257, 11}, {0, 11}, {0, 11}, {0, 11}});
+    // "abcd": four codes and END_CODE at 11 bits, then 33 bits of zero codes,
+    // 88 bits in all: the writer stores every closing bit, and a byte less
+    // ends the stream inside them.
+    const std::string ABCD = bk(4, {97, 98, 99, 100});
     const auto gone = [](const std::string& output, int bytes) {
         return "unmornak: " + output + ": " + std::to_string(bytes) +
                " restored bytes were written before this and cannot be taken back\n";
@@ -78,9 +286,20 @@ std::vector<Case> cases() {
         {"test_passes_that_empty_form_too", {{"e.bk", bk(0, {2047})}}, {"--test", "e.bk"}, 0, "", {"e.bk"}, {},
          "e.bk: OK, 0 bytes\n"},
         {"private_bk_gives_a_private_file", {{"p.bk", ABC, Kind::file, 0, 0600}}, {"p.bk"}, 0, "", {"p", "p.bk"}},
+        // The temporary file is made in the output's own folder: here the
+        // only one that may be written.
+        {"temporary_file_is_made_in_the_outputs_folder",
+         {{"a.bk", ABC}, {"locked/open", "", Kind::folder}, {"locked", "", Kind::folder, 0, 0555}},
+         {"a.bk", "locked/open/a"}, 0, "", {"a.bk", "locked/", "locked/open/", "locked/open/a"},
+         {{"locked/open/a", "abc"}}, "", {.as_any_user = true}},
+        {"closing_codes_stored_whole", {{"a.bk", ABCD}}, {"a.bk"}, 0, "", {"a", "a.bk"}, {{"a", "abcd"}}},
         // The command line.
         {"existing_default_output_is_kept", {{"a.bk", ABC}, {"a", "old"}}, {"a.bk"}, 1,
          "unmornak: a.bk: a already exists; name an OUTPUT to replace it\n", {"a", "a.bk"}, {{"a", "old"}}},
+        // A link counts as existing whether or not what it names does.
+        {"dangling_link_at_the_default_output_is_kept", {{"a.bk", ABC}, {"a", "nowhere", Kind::link}}, {"a.bk"}, 1,
+         "unmornak: a.bk: a already exists; name an OUTPUT to replace it\n", {"a", "a.bk"}, {}, "", {}, {}, "",
+         {{"a", "nowhere"}}},
         {"name_without_bk_needs_an_output", {{"a.dat", ABC}}, {"a.dat"}, 2,
          "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"a.dat"}},
         {"no_argument", {}, {}, 2, "unmornak: no file named\n" + USAGE, {}},
@@ -131,6 +350,8 @@ std::vector<Case> cases() {
          damaged("the stream ends at byte 13 before END_CODE"), {"d.bk"}},
         {"stream_cut_inside_the_closing_codes", {{"d.bk", ABC.substr(0, 15)}}, {"d.bk"}, 1,
          damaged("the stream ends at byte 15 inside the closing zero codes"), {"d.bk"}},
+        {"stream_cut_by_the_byte_that_ends_the_closing_codes", {{"d.bk", ABCD.substr(0, ABCD.size() - 1)}}, {"d.bk"},
+         1, damaged("the stream ends at byte 18 inside the closing zero codes"), {"d.bk"}},
         {"flipped_bit_names_no_entry", {{"d.bk", flipped}}, {"d.bk"}, 1,
          damaged("code 1121 at byte 8 names no entry yet"), {"d.bk"}},
         {"closing_codes_not_zero", {{"d.bk", filler_set}}, {"d.bk"}, 1,
@@ -141,6 +362,9 @@ std::vector<Case> cases() {
          damaged("1 bytes after the end of the stream, from byte 17"), {"d.bk"}},
         {"clear_code_before_the_dictionary_is_full", {{"d.bk", bk(1, {97, 256})}}, {"d.bk"}, 1,
          damaged("CLEAR_CODE at byte 9 comes before the dictionary is full"), {"d.bk"}},
+        {"clear_code_one_entry_before_the_dictionary_is_full", {{"d.bk", bk_of(65277, one_short)}}, {"d.bk"}, 1,
+         damaged("CLEAR_CODE at byte " + std::to_string(clear_at) + " comes before the dictionary is full"),
+         {"d.bk"}},
         {"header_claims_fewer_bytes", {{"d.bk", bk(2, {97, 98, 99})}}, {"d.bk"}, 1,
          damaged("code 99 at byte 10 restores more than the 2 bytes the header gives"), {"d.bk"}},
         {"header_claims_more_bytes", {{"d.bk", bk(5, {97, 98, 99})}}, {"d.bk"}, 1,
@@ -182,6 +406,7 @@ std::vector<Case> cases() {
                     {"d.bk"}, 1, damaged("END_CODE at byte 12 after 3 bytes, but the header gives 2147483647"),
                     {"d.bk"}, {}, "", {.memory_limit = rlim_t{16} << 20}});
 #endif
+    std::ranges::move(large_cases(), std::back_inserter(rows));
     return rows;
 }
 
@@ -202,20 +427,27 @@ TEST(Unmornak, ArgumentsMessagesExitStatusAndFilesLeft) {
             before[name] = identity(folder.path / name);
         }
         const Outcome outcome = run_unmornak(folder.path, row.args, row.options);
-        EXPECT_EQ(outcome.out, row.out);
+        expect_same(outcome.out, row.out, "standard output");
         EXPECT_EQ(outcome.err, row.err);
         EXPECT_EQ(outcome.status, row.status);
         EXPECT_EQ(outcome.fifo, row.fifo);
         EXPECT_EQ(folder.listing(), row.left);
         for (const auto& [name, text] : row.contents) {
-            EXPECT_EQ(folder.read(name), bytes_of(text)) << name;
+            expect_same(folder.read(name), bytes_of(text), name);
+        }
+        for (const auto& [name, to] : row.links) {
+            const bool link = fs::is_symlink(fs::symlink_status(folder.path / name));
+            EXPECT_TRUE(link) << name;
+            if (link) {
+                EXPECT_EQ(fs::read_symlink(folder.path / name), to) << name;
+            }
         }
         for (const auto& [name, was] : before) {
             EXPECT_EQ(identity(folder.path / name), was) << name << " is not the node it was";
         }
         for (const auto& entry : row.setup) {  // .bk files are never touched
             if (entry.kind == Kind::file && entry.path.ends_with(".bk")) {
-                EXPECT_EQ(folder.read(entry.path), bytes_of(entry.content)) << entry.path;
+                expect_same(folder.read(entry.path), bytes_of(entry.content), entry.path);
             }
         }
     }
