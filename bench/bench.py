@@ -288,6 +288,34 @@ def common_cells(r, baseline, mine):
             f"{r['peak'] / 1024:.1f}")
 
 
+LIBRARY_WAYS = ["convert_one_shot", "convert_streaming", "restore_one_shot", "restore_streaming"]
+
+
+def measure_library(build, inputs, runs, pin):
+    """MB/s of the library in process (bench/library_speed), one-shot and in
+    64 KiB chunks, both ways: {input name: {way: (median, min, max)}}."""
+    prefix = ["taskset", "-c", pin] if pin else []
+    results = {}
+    for path, _ in inputs:
+        out = subprocess.run(prefix + [str(build / "bench" / "library_speed"), str(path), str(runs)],
+                             capture_output=True, text=True, check=True).stdout
+        results[path.name] = {way: tuple(float(x) for x in rest) for way, *rest in (line.split() for line in
+                                                                                    out.splitlines())}
+        print(f"  {path.name:20} library {out.split()[1]} MB/s converting", file=sys.stderr)
+    return results
+
+
+def library_table(results):
+    lines = ["| Input | converting, one-shot | in 64 KiB chunks | chunks ÷ one-shot | restoring, one-shot | "
+             "in 64 KiB chunks | chunks ÷ one-shot |", "|---|--:|--:|--:|--:|--:|--:|"]
+    for name, ways in results.items():
+        cells = []
+        for one, chunks in (("convert_one_shot", "convert_streaming"), ("restore_one_shot", "restore_streaming")):
+            cells += [f"{ways[one][0]:.1f}", f"{ways[chunks][0]:.1f}", f"{ways[chunks][0] / ways[one][0]:.2f}"]
+        lines.append(f"| {name} | " + " | ".join(cells) + " |")
+    return "\n".join(lines)
+
+
 def restore_table(results):
     compress = {r["input"]: r["wall"] for r in results if r["tool"] == "compress -d"}
     lines = ["| Input | Tool | MB/s restored | wall s, median (min–max) | ÷ compress -d | Peak MiB |",
@@ -419,6 +447,8 @@ def main():
     if changed:
         sys.exit(f"bench: FAILED, mornak's output changed for {', '.join(changed)}")
     restored = measure_restore(build, inputs, restore_tools, args.runs, args.pin) if restore_tools else []
+    library = measure_library(build, inputs, args.runs, args.pin) if not wanted_tools or "library" in wanted_tools \
+        else {}
     pinned_restore = []
     if full_run and restored:
         pair = [t for t in restore_tools if t[0] in ("unmornak", "compress -d")]
@@ -436,6 +466,10 @@ def main():
     if pinned:
         report += ["## mornak and compress -c on one core (taskset -c 0)", "", table(pinned), "",
                    targets(pinned, "one core: "), ""]
+    if library:
+        report += ["## The library in process (MB/s of the original, median)", "",
+                   "`bench/library_speed`: no process start, no file I/O; one-shot calls make their context each "
+                   "time, chunked calls reuse one.", "", library_table(library), ""]
     if restored:
         report += ["## Restoring, file to file", "", restore_table(restored), "", restore_targets(restored), ""]
     if pinned_restore:
