@@ -16,6 +16,9 @@ constexpr std::size_t READ_BLOCK = 64 * 1024;   // bytes
 // in the processor's cache beside the dictionary: the stream passes through
 // it instead of pushing the dictionary out.
 constexpr std::size_t OUTPUT_AREA = 64 * 1024;
+// Room below which the area counts as full: the encoder writes straight into
+// it only while it has this much.
+constexpr std::size_t AREA_SLACK = 64;
 constexpr std::chrono::milliseconds DOT_FLUSH_GAP{100};
 
 // The dots of one conversion: one per PROGRESS_STEP of the bytes the current
@@ -63,6 +66,7 @@ Conversion compress_file(mornak_encoder* encoder, std::FILE* input, std::int64_t
     // One byte past the size tells that the file grew.
     auto to_read = static_cast<std::uint64_t>(size) + 1;
     mornak_in in{block, 0, 0};
+    mornak_out out{area, OUTPUT_AREA, 0};
     bool last = false;
     for (;;) {
         if (in.pos == in.size && !last) {
@@ -75,13 +79,14 @@ Conversion compress_file(mornak_encoder* encoder, std::FILE* input, std::int64_t
             }
             last = in.size < wanted || to_read == 0;
         }
-        mornak_out out{area, OUTPUT_AREA, 0};
         const mornak_status status = mornak_encoder_run(encoder, &in, &out, last ? 1 : 0);
-        if (out.pos != 0) {
+        // The area goes out when full, or at the end: one write per area.
+        if (out.pos != 0 && (out.size - out.pos < AREA_SLACK || status != MORNAK_MORE)) {
             if (const int error = sink({area, out.pos}); error != 0) {
                 result = {Conversion::write_failed, error};
                 break;
             }
+            out.pos = 0;
         }
         if (status == MORNAK_OK) {
             break;

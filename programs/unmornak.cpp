@@ -203,6 +203,7 @@ int restore_file(const char* path, const char* given_output) {
     static std::uint8_t area[RESTORE_AREA];
     mornak_decoder_begin(run.decoder);
     mornak_in in{bk.block, bk.got, 0};
+    mornak_out out{area, sizeof area, 0};
     mornak_status status = MORNAK_MORE;
     while (status == MORNAK_MORE) {
         if (in.pos == in.size && bk.left != 0) {
@@ -211,10 +212,13 @@ int restore_file(const char* path, const char* given_output) {
             }
             in = {bk.block, bk.got, 0};
         }
-        mornak_out out{area, sizeof area, 0};
         status = mornak_decoder_run(run.decoder, &in, &out, bk.left == 0 ? 1 : 0);
-        if (const int error = converter::append_output({area, out.pos})) {
-            return fail(shown, "%s", std::strerror(error));
+        // The area goes out when full, or at the end: few large writes.
+        if (out.pos == out.size || status != MORNAK_MORE) {
+            if (const int error = converter::append_output({area, out.pos})) {
+                return fail(shown, "%s", std::strerror(error));
+            }
+            out.pos = 0;
         }
     }
     if (status != MORNAK_OK) {
