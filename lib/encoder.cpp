@@ -24,9 +24,10 @@ constexpr std::uint64_t PROGRESS_STEP = 64 * 1024;  // input bytes between progr
 // Codes go straight into the caller's output while it has at least
 // DIRECT_ROOM bytes free, else into the staging area first. A run stops
 // writing once fewer than WRITE_MARGIN bytes are left: one step of the loop
-// (a data code and a CLEAR_CODE, 7 + 16 + 16 bits) stores at most 5 bytes,
-// the closing codes (a data code, END_CODE and three zero codes, at most
-// 7 + 16 + 4 * 17 bits) at most 11.
+// (a data code and a CLEAR_CODE, 7 + 16 + 16 bits) finishes at most 5 bytes
+// and writes 8 past the position where its second code starts, at most 3
+// bytes on; the closing codes (a data code, END_CODE and three zero codes, at
+// most 7 + 16 + 4 * 17 bits) finish at most 11 and write at most 17.
 constexpr std::size_t WRITE_MARGIN = 16;
 constexpr std::size_t DIRECT_ROOM = 64;
 constexpr std::size_t STAGING_BYTES = 64;
@@ -71,7 +72,7 @@ struct mornak_encoder {
     std::uint32_t bytes_in = 0;   // input bytes after the dictionary's first
     std::uint32_t bytes_out = 0;  // stream bytes stored while this dictionary lasts
 
-    std::uint32_t out_bits = 0;  // the CodeWriter's waiting bits between runs
+    std::uint64_t out_bits = 0;  // the CodeWriter's waiting bits between runs
     int out_count = 0;
     std::uint8_t staging[STAGING_BYTES] = {};
     std::size_t staged_from = 0, staged_to = 0;  // bytes waiting for output room
@@ -126,15 +127,43 @@ Stop encode_bytes(mornak_encoder& e, const std::uint8_t*& at, const std::uint8_t
     const std::uint8_t* const out_base = w.position;
     Stop stop = Stop::input_used;
     while (at != end) {
-        const std::uint8_t c = *at++;
-        const std::uint32_t slot = find_slot(table, string_code, c);
-        if (table.keys[slot] != EMPTY_KEY) {
-            string_code = table.codes[slot];
-            continue;
+        if (string_code >= 256) {
+            // A string of three bytes or more grows while its next entry sits
+            // in its first slot: the common case, in a loop of its own whose
+            // only dependent step is the load of the next code.
+            do {
+                const std::uint32_t first = first_slot(string_code, *at);
+                if (table.slots[first].tag != first_slot_tag(*at)) {
+                    break;
+                }
+                string_code = table.slots[first].code;
+            } while (++at != end);
+            if (at == end) {
+                break;
+            }
         }
-        if (next_code <= max_code) {  // when full at 16 bits no entry is made
-            add_entry(table, slot, next_code, string_code, c);
-            ++next_code;
+        const std::uint8_t c = *at++;
+        if (string_code < 256) {
+            // A string of one byte grows into a pair, found directly.
+            std::uint16_t& pair = table.pairs[string_code << 8 | c];
+            if (pair != 0) {
+                string_code = pair;
+                continue;
+            }
+            if (next_code <= max_code) {  // when full at 16 bits no entry is made
+                pair = static_cast<std::uint16_t>(next_code);
+                ++next_code;
+            }
+        } else {
+            const std::uint32_t slot = find_slot(table, string_code, c);
+            if (table.slots[slot].code != 0) {
+                string_code = table.slots[slot].code;
+                continue;
+            }
+            if (next_code <= max_code) {
+                add_entry(table, slot, next_code, string_code, c);
+                ++next_code;
+            }
         }
         write_code(w, string_code, width);
         string_code = c;

@@ -11,7 +11,7 @@ namespace {
 
 // Writes `codes` at their widths into a buffer and returns the bytes stored.
 Bytes write_codes(const std::vector<std::pair<std::uint32_t, int>>& codes) {
-    Bytes area(codes.size() * 3 + 1);
+    Bytes area(codes.size() * 3 + 8);  // the writer stores eight bytes at a time
     mornak::CodeWriter writer{0, 0, area.data()};
     for (const auto& [code, width] : codes) {
         mornak::write_code(writer, code, width);
