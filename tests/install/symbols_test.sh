@@ -7,12 +7,15 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 library=$1 header=$2 soname=$3
 
-# Each exported declaration starts a line with MORNAK_API and names its
-# function there; a line that does not would be missed, so it fails.
-api_lines=$(grep -c '^MORNAK_API ' "$header")
-declared=$(sed -n 's/^MORNAK_API .*[ *]\(mornak_[a-z0-9_]*\)(.*/\1/p' "$header" | sort)
-[[ $api_lines -gt 0 && $(grep -c . <<< "$declared") -eq $api_lines ]] \
-    || fail "mornak.h: a MORNAK_API line whose function name was not found"
+# A function is declared on a line of its own that starts at the left margin
+# (comments, continuations and the preprocessor's lines do not) and names it
+# there; each such line must start with MORNAK_API, which exports it.
+declarations=$(grep -E '^[A-Za-z_].*[ *]mornak_[a-z0-9_]*\(' "$header")
+[[ -n $declarations ]] || fail "mornak.h: no function declarations found"
+unmarked=$(grep -v '^MORNAK_API ' <<< "$declarations" || true)
+[[ -z $unmarked ]] || fail "declared in mornak.h without MORNAK_API: $unmarked"
+declared=$(sed -n 's/^.*[ *]\(mornak_[a-z0-9_]*\)(.*/\1/p' <<< "$declarations" | sort)
+count=$(grep -c . <<< "$declared")
 defined=$(nm -D --defined-only "$library" | awk '{print $NF}' | sort)
 missing=$(comm -23 <(echo "$declared") <(echo "$defined"))
 extra=$(comm -13 <(echo "$declared") <(echo "$defined"))
@@ -21,4 +24,4 @@ extra=$(comm -13 <(echo "$declared") <(echo "$defined"))
 
 actual=$(readelf -d "$library" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [[ $actual == "$soname" ]] || fail "SONAME is '$actual', not $soname"
-echo "libmornak.so exports the $api_lines functions of mornak.h and nothing else; SONAME $soname"
+echo "libmornak.so exports the $count functions of mornak.h and nothing else; SONAME $soname"
