@@ -21,6 +21,8 @@
  * allocates nothing afterwards; begin makes it ready for a new stream, so a
  * context serves any number of streams. A one-shot call creates and frees one
  * context. The header's length never decides how much memory is used.
+ * The caller owns every buffer it passes; no call keeps a pointer to one
+ * after it returns (only the progress callback's user pointer is kept).
  *
  * Errors: every call returns a status. MORNAK_OK and MORNAK_MORE are not
  * errors; every error is negative and names one fault. An error is sticky: a
