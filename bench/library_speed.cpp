@@ -1,8 +1,8 @@
 // The library in this process, without a program around it: converting and
 // restoring one file, in one piece and in 64 KiB chunks both ways.
 //
-//   library_speed FILE [ROUNDS]
-//   -> one line per way: "WAY MB_PER_S_MEDIAN MIN MAX", MB = 10^6 bytes of FILE
+//   library_speed FILE [ROUNDS [WAY]]
+//   -> one line per way (or only WAY): "WAY MB_PER_S_MEDIAN MIN MAX", MB = 10^6 bytes of FILE
 //
 // The ways take turns round by round, so a drift of the machine's speed hits
 // them alike. The contexts are made once; the one-shot calls make their own
@@ -77,6 +77,9 @@ int main(int argc, char** argv) {
                              {"restore_one_shot", {}}, {"restore_streaming", {}}};
     for (int round = 0; round <= rounds; ++round) {  // round 0 warms up
         for (std::size_t w = 0; w < ways.size(); ++w) {
+            if (argc > 3 && std::string(argv[3]) != ways[w].name) {
+                continue;
+            }
             const auto start = std::chrono::steady_clock::now();
             std::size_t size = 0;
             mornak_status status = MORNAK_OK;
@@ -110,6 +113,9 @@ int main(int argc, char** argv) {
         }
     }
     for (auto& way : ways) {
+        if (way.seconds.empty()) {
+            continue;
+        }
         std::ranges::sort(way.seconds);
         const auto mb_per_s = [&](double s) { return static_cast<double>(input.size()) / s / 1e6; };
         std::printf("%s %.1f %.1f %.1f\n", way.name, mb_per_s(way.seconds[way.seconds.size() / 2]),
