@@ -17,6 +17,7 @@
 
 #include "format.hpp"
 #include "lib/decoder_trace.hpp"
+#include "string_table.hpp"
 
 namespace {
 
@@ -35,6 +36,59 @@ std::span<const std::uint8_t> map_file(const char* path) {
     }
     ::close(fd);
     return {static_cast<const std::uint8_t*>(at), size};
+}
+
+// How the encoder's lookups went in its dictionary table: the input encoded
+// again through the same table, with a fresh dictionary wherever the stream
+// has a CLEAR_CODE.
+struct Lookups {
+    std::uint64_t pairs = 0;        // strings of one byte, grown through the direct table
+    std::uint64_t first_slot = 0;   // longer ones decided at their first slot (found or empty)
+    std::uint64_t further = 0;      // longer ones that walked past it
+};
+
+bool count_lookups(std::span<const std::uint8_t> input, const Decoded& decoded, Lookups& n) {
+    static mornak::StringTable table;
+    mornak::clear_table(table);
+    std::size_t at = 0;
+    std::uint32_t next = mornak::FIRST_FREE_CODE;
+    for (const TracedCode& c : decoded.codes) {
+        if (c.code == mornak::CLEAR_CODE) {
+            mornak::clear_table(table);
+            next = mornak::FIRST_FREE_CODE;
+            continue;
+        }
+        if (c.length == 0) {
+            continue;
+        }
+        // The code's string, byte by byte, then the byte that ended it.
+        std::uint32_t string_code = input[at];
+        for (std::size_t i = at + 1; i <= at + c.length && i < input.size(); ++i) {
+            const std::uint8_t byte = input[i];
+            const bool last = i == at + c.length;
+            std::uint32_t found = 0;
+            if (string_code < 256) {
+                ++n.pairs;
+                found = table.pairs[string_code << 8 | byte];
+                if (last && found == 0 && next < mornak::CODE_LIMIT) {
+                    table.pairs[string_code << 8 | byte] = static_cast<std::uint16_t>(next++);
+                }
+            } else {
+                const std::uint32_t slot = mornak::find_slot(table, string_code, byte);
+                ++(slot == mornak::first_slot(string_code, byte) ? n.first_slot : n.further);
+                found = table.slots[slot].code;
+                if (last && found == 0 && next < mornak::CODE_LIMIT) {
+                    mornak::add_entry(table, slot, next++, string_code, byte);
+                }
+            }
+            if ((found == 0) != last) {
+                return false;  // the table would have matched differently from the stream
+            }
+            string_code = found;
+        }
+        at += c.length;
+    }
+    return true;
 }
 
 int failed(const char* what) {
@@ -97,5 +151,13 @@ int main(int argc, char** argv) {
                 input.empty() ? 0.0 : 100.0 * static_cast<double>(full_bytes) / static_cast<double>(input.size()));
     std::printf("longest dictionary run: %llu stream bytes%s\n", static_cast<unsigned long long>(longest),
                 longest > 42949672 ? " (bytes_out * 100 wrapped within it)" : "");
+    Lookups n;
+    if (!count_lookups(input, decoded, n)) {
+        return failed("the table's lookups do not give the stream's codes");
+    }
+    const double all = static_cast<double>(n.pairs + n.first_slot + n.further);
+    std::printf("lookups: %.0f; through the pair table: %.1f%%; past the first slot: %.1f%%\n", all,
+                100.0 * static_cast<double>(n.pairs) / std::max(all, 1.0),
+                100.0 * static_cast<double>(n.further) / std::max(all, 1.0));
     return 0;
 }
