@@ -239,6 +239,24 @@ MORNAK_API mornak_status mornak_decoder_begin(mornak_decoder* decoder);
  * the end: bytes already written before one are not the file. */
 MORNAK_API mornak_status mornak_decoder_run(mornak_decoder* decoder, mornak_in* in, mornak_out* out, int finish);
 
+/* As mornak_decoder_run, without a copy: instead of writing restored bytes
+ * into a buffer of the caller's, points *data at the next run of them inside
+ * the decoder and sets *size (0 when none is ready). A run stays valid until
+ * the next call on this decoder, and is at most 1.4 MiB. Returns MORNAK_MORE
+ * with a run, or with none when it needs more input; MORNAK_OK with the last
+ * run (perhaps empty) once finish is set, all input is taken and the stream
+ * proved sound; or the fault, with the last bytes restored before it. The
+ * two calls may be mixed on one stream. */
+MORNAK_API mornak_status mornak_decoder_run_direct(mornak_decoder* decoder, mornak_in* in, int finish,
+                                                   const unsigned char** data, size_t* size);
+
+/* Room for the next .bk bytes inside the decoder itself, for a caller that
+ * reads them from somewhere (a file): up to *size bytes (at most 64 KiB;
+ * fewer while unread ones wait) may be written at *data and then given to the
+ * next run as {*data, n, 0}, which takes them without a copy. Valid until
+ * the next call on this decoder. */
+MORNAK_API mornak_status mornak_decoder_input_room(mornak_decoder* decoder, unsigned char** data, size_t* size);
+
 /* The fault that ended the stream, or MORNAK_OK with the bytes restored so far. */
 MORNAK_API void mornak_decoder_fault(const mornak_decoder* decoder, mornak_fault* fault);
 

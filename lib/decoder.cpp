@@ -371,20 +371,34 @@ void decode_batch(mornak_decoder& d, DecodeState& s, std::size_t limit) {
     }
 }
 
-// Moves what the caller offers into the input block, behind what is still
-// unread there; the end of the stream is known once a finishing caller's
-// input is all in.
-void take_input(mornak_decoder& d, mornak_in& in) {
+// Slides what is unread in the input block to its start.
+void compact_input(mornak_decoder& d) {
     DecodeState& s = d.s;
-    std::uint8_t* const block = d.tables->in_block;
-    if (s.in_at != 0 && in.pos != in.size) {
-        std::memmove(block, block + s.in_at, s.in_end - s.in_at);
+    if (s.in_at != 0) {
+        std::memmove(d.tables->in_block, d.tables->in_block + s.in_at, s.in_end - s.in_at);
         s.in_end -= s.in_at;
         s.in_at = 0;
     }
-    const std::size_t n = std::min(IN_BLOCK - s.in_end, in.size - in.pos);
-    if (n != 0) {
-        std::memcpy(block + s.in_end, in.data + in.pos, n);
+}
+
+// Moves what the caller offers into the input block, behind what is still
+// unread there, unless the caller read it there already (through
+// mornak_decoder_input_room); the end of the stream is known once a
+// finishing caller's input is all in.
+void take_input(mornak_decoder& d, mornak_in& in) {
+    DecodeState& s = d.s;
+    std::uint8_t* const block = d.tables->in_block;
+    if (in.pos != in.size && in.data + in.pos == block + s.in_end) {
+        const std::size_t n = std::min(IN_BLOCK - s.in_end, in.size - in.pos);
+        in.pos += n;
+        s.in_end += n;
+        s.stream_bits += 8 * std::uint64_t{n};
+    } else if (in.pos != in.size) {
+        compact_input(d);
+        const std::size_t n = std::min(IN_BLOCK - s.in_end, in.size - in.pos);
+        // A move: bytes read into the room may arrive here shifted by the
+        // header's, when they began with it.
+        std::memmove(block + s.in_end, in.data + in.pos, n);
         in.pos += n;
         s.in_end += n;
         s.stream_bits += 8 * std::uint64_t{n};
@@ -426,6 +440,65 @@ bool valid(const unsigned char* data, std::size_t size, std::size_t pos) {
 mornak_status misuse(mornak_decoder& d, mornak_status error) {
     d.misuse = error;
     return error;
+}
+
+// The checks every run makes of its caller; MORNAK_OK when the call may go on.
+mornak_status check_call(mornak_decoder& d, const mornak_in* in, int finish) {
+    if (d.misuse != MORNAK_OK) {
+        return d.misuse;
+    }
+    if (in == nullptr) {
+        return misuse(d, MORNAK_ERROR_NULL);
+    }
+    if (!valid(in->data, in->size, in->pos)) {
+        return misuse(d, in->pos > in->size ? MORNAK_ERROR_ARGUMENT : MORNAK_ERROR_NULL);
+    }
+    if (!d.begun || (d.finishing && finish == 0)) {
+        return misuse(d, MORNAK_ERROR_ORDER);
+    }
+    d.finishing = finish != 0;
+    return MORNAK_OK;
+}
+
+// Decodes on until the area holds more than `limit` bytes (at most
+// AREA_LIMIT), the stream has ended, or nothing more can be decided without
+// more input. Returns what to say then: MORNAK_MORE (bytes to hand out, or
+// more input wanted), MORNAK_OK at a sound end, or the fault.
+mornak_status advance(mornak_decoder& d, mornak_in& in, std::size_t limit) {
+    DecodeState& s = d.s;
+    for (;;) {
+        if (s.ended) {
+            if (s.fault == MORNAK_OK && in.pos != in.size) {
+                return misuse(d, MORNAK_ERROR_ORDER);  // input after the stream was complete
+            }
+            return s.fault;
+        }
+        if (d.header_got != HEADER_BYTES && !take_header(d, in)) {
+            if (s.ended) {
+                continue;
+            }
+            return MORNAK_MORE;
+        }
+        if (s.fill > limit) {
+            return MORNAK_MORE;
+        }
+        const std::uint64_t bit_before = s.bit;
+        const std::size_t pos_before = in.pos;
+        take_input(d, in);
+        DecodeState local = s;
+        decode_batch(d, local, limit);
+        s = local;
+        if (!s.ended && s.bit == bit_before && in.pos == pos_before) {
+            return MORNAK_MORE;  // nothing more can be decided without more input
+        }
+    }
+}
+
+// Hands out what waits in the area, as a run of the caller's.
+void hand_out(DecodeState& s, const DecoderTables& t, const unsigned char** data, size_t* size) {
+    *data = t.area + s.handed;
+    *size = s.fill - s.handed;
+    s.handed = s.fill;
 }
 
 }  // namespace
@@ -477,21 +550,16 @@ mornak_status mornak_decoder_run(mornak_decoder* decoder, mornak_in* in, mornak_
         return MORNAK_ERROR_NULL;
     }
     mornak_decoder& d = *decoder;
-    if (d.misuse != MORNAK_OK) {
-        return d.misuse;
-    }
-    if (in == nullptr || out == nullptr) {
+    if (out == nullptr) {
         return misuse(d, MORNAK_ERROR_NULL);
     }
-    if (!valid(in->data, in->size, in->pos) || !valid(out->data, out->size, out->pos)) {
-        return misuse(d, in->pos > in->size || out->pos > out->size ? MORNAK_ERROR_ARGUMENT : MORNAK_ERROR_NULL);
+    if (!valid(out->data, out->size, out->pos)) {
+        return misuse(d, out->pos > out->size ? MORNAK_ERROR_ARGUMENT : MORNAK_ERROR_NULL);
     }
-    if (!d.begun || (d.finishing && finish == 0)) {
-        return misuse(d, MORNAK_ERROR_ORDER);
+    if (const mornak_status status = check_call(d, in, finish); status != MORNAK_OK) {
+        return status;
     }
-    d.finishing = finish != 0;
     DecodeState& s = d.s;
-    bool header_done = d.header_got == HEADER_BYTES;
     for (;;) {
         // Restored bytes go out first, also those before a fault.
         const std::size_t n = std::min(s.fill - s.handed, out->size - out->pos);
@@ -503,32 +571,62 @@ mornak_status mornak_decoder_run(mornak_decoder* decoder, mornak_in* in, mornak_
         if (s.handed != s.fill) {
             return MORNAK_MORE;
         }
-        if (s.ended) {
-            if (s.fault == MORNAK_OK && in->pos != in->size) {
-                return misuse(d, MORNAK_ERROR_ORDER);  // input after the stream was complete
-            }
-            return s.fault;
-        }
-        if (!header_done) {
-            header_done = take_header(d, *in);
-            if (!header_done) {
-                if (s.ended) {
-                    continue;
-                }
-                return MORNAK_MORE;
-            }
-        }
-        const std::uint64_t bit_before = s.bit;
-        const std::size_t pos_before = in->pos;
-        take_input(d, *in);
+        // With everything handed out, decode a batch about as large as the
+        // room left: no more input is taken than that needs.
         make_room(*d.tables, s);
-        DecodeState local = s;
-        decode_batch(d, local, std::min(AREA_LIMIT, s.fill + std::max(MIN_BATCH, out->size - out->pos)));
-        s = local;
-        if (!s.ended && s.bit == bit_before && in->pos == pos_before) {
-            return MORNAK_MORE;  // nothing more can be decided without more input
+        const mornak_status status =
+            advance(d, *in, std::min(AREA_LIMIT, s.fill + std::max(MIN_BATCH, out->size - out->pos)));
+        if (s.handed == s.fill) {
+            return status;
         }
     }
+}
+
+mornak_status mornak_decoder_run_direct(mornak_decoder* decoder, mornak_in* in, int finish,
+                                        const unsigned char** data, size_t* size) {
+    if (decoder == nullptr) {
+        return MORNAK_ERROR_NULL;
+    }
+    mornak_decoder& d = *decoder;
+    if (data == nullptr || size == nullptr) {
+        return misuse(d, MORNAK_ERROR_NULL);
+    }
+    *data = d.tables->area;
+    *size = 0;
+    if (const mornak_status status = check_call(d, in, finish); status != MORNAK_OK) {
+        return status;
+    }
+    DecodeState& s = d.s;
+    if (s.handed == s.fill) {
+        make_room(*d.tables, s);
+    }
+    // Restored bytes are handed out when the area is full or the stream has
+    // ended: few large runs, however small the input's chunks.
+    const mornak_status status = advance(d, *in, AREA_LIMIT);
+    if (s.ended || s.fill > AREA_LIMIT) {
+        hand_out(s, *d.tables, data, size);
+    }
+    return status;
+}
+
+mornak_status mornak_decoder_input_room(mornak_decoder* decoder, unsigned char** data, size_t* size) {
+    if (decoder == nullptr) {
+        return MORNAK_ERROR_NULL;
+    }
+    mornak_decoder& d = *decoder;
+    if (data == nullptr || size == nullptr) {
+        return misuse(d, MORNAK_ERROR_NULL);
+    }
+    if (d.misuse != MORNAK_OK) {
+        return d.misuse;
+    }
+    if (!d.begun) {
+        return misuse(d, MORNAK_ERROR_ORDER);
+    }
+    compact_input(d);
+    *data = d.tables->in_block + d.s.in_end;
+    *size = IN_BLOCK - d.s.in_end;
+    return MORNAK_OK;
 }
 
 void mornak_decoder_fault(const mornak_decoder* decoder, mornak_fault* fault) {

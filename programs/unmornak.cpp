@@ -50,8 +50,7 @@ constexpr const char* HELP =
     "\n"
     "Exit status: 0 done, 1 a file failed, 2 wrong usage.\n";
 
-constexpr std::size_t READ_BLOCK = 64 * 1024;      // .bk bytes read at a time
-constexpr std::size_t RESTORE_AREA = 256 * 1024;  // restored bytes written at a time
+constexpr std::size_t READ_BLOCK = 64 * 1024;  // .bk bytes read at a time
 
 // What one file's run holds that has to be given back however it ends.
 struct Run {
@@ -84,17 +83,18 @@ struct BkFile {
     std::int64_t size = 0;
     mode_t mode = 0;
     std::uint64_t length = 0;
-    std::uint8_t block[READ_BLOCK] = {};
-    std::size_t got = 0;        // bytes in block
+    std::uint8_t header[MORNAK_HEADER_BYTES] = {};
+    std::size_t got = 0;        // bytes the last read gave
     std::uint64_t left = 0;     // bytes of the measured size not read yet
     int read_error = 0;
 };
 BkFile bk;
 
-// Reads the next block, at most to the measured size; false after a failed read.
-bool read_block() {
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(READ_BLOCK, bk.left));
-    bk.got = std::fread(bk.block, 1, wanted, run.input);
+// Reads the next block into `into`, at most to the measured size; false
+// after a failed read.
+bool read_block(std::span<std::uint8_t> into) {
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), bk.left));
+    bk.got = std::fread(into.data(), 1, wanted, run.input);
     bk.left -= bk.got;
     if (bk.got < wanted) {
         bk.left = 0;  // the file ended early: the stream ends here
@@ -145,7 +145,7 @@ int open_bk(const char* path) {
         const std::uint64_t at = status == MORNAK_ERROR_HEADER_CUT ? got : status == MORNAK_ERROR_NOT_BK ? 0 : 4;
         return report_damage({status, at, 0, 0});
     }
-    std::memcpy(bk.block, header, got);
+    std::memcpy(bk.header, header, got);
     bk.got = got;
     bk.left = static_cast<std::uint64_t>(bk.size) - got;
     return EXIT_DONE;
@@ -200,25 +200,26 @@ int restore_file(const char* path, const char* given_output) {
     if (run.decoder == nullptr) {
         return fail(path, "%s", std::strerror(ENOMEM));
     }
-    static std::uint8_t area[RESTORE_AREA];
     mornak_decoder_begin(run.decoder);
-    mornak_in in{bk.block, bk.got, 0};
-    mornak_out out{area, sizeof area, 0};
+    mornak_in in{bk.header, bk.got, 0};
     mornak_status status = MORNAK_MORE;
     while (status == MORNAK_MORE) {
         if (in.pos == in.size && bk.left != 0) {
-            if (!read_block()) {
+            // The file is read straight into the decoder's own input block.
+            unsigned char* room = nullptr;
+            std::size_t room_size = 0;
+            mornak_decoder_input_room(run.decoder, &room, &room_size);
+            if (!read_block({room, room_size})) {
                 return fail(path, "%s", std::strerror(bk.read_error));
             }
-            in = {bk.block, bk.got, 0};
+            in = {room, bk.got, 0};
         }
-        status = mornak_decoder_run(run.decoder, &in, &out, bk.left == 0 ? 1 : 0);
-        // The area goes out when full, or at the end: few large writes.
-        if (out.pos == out.size || status != MORNAK_MORE) {
-            if (const int error = converter::append_output({area, out.pos})) {
-                return fail(shown, "%s", std::strerror(error));
-            }
-            out.pos = 0;
+        // Restored bytes are written straight from the decoder's own area.
+        const unsigned char* restored = nullptr;
+        std::size_t size = 0;
+        status = mornak_decoder_run_direct(run.decoder, &in, bk.left == 0 ? 1 : 0, &restored, &size);
+        if (const int error = converter::append_output({restored, size})) {
+            return fail(shown, "%s", std::strerror(error));
         }
     }
     if (status != MORNAK_OK) {
@@ -260,14 +261,15 @@ int test(const char* path) {
         return fail(path, "%s", std::strerror(ENOMEM));
     }
     mornak_verifier_begin(run.verifier);
-    mornak_in in{bk.block, bk.got, 0};
+    static std::uint8_t block[READ_BLOCK];
+    mornak_in in{bk.header, bk.got, 0};
     mornak_status status = MORNAK_MORE;
     while (status == MORNAK_MORE) {
         if (in.pos == in.size && bk.left != 0) {
-            if (!read_block()) {
+            if (!read_block(block)) {
                 return fail(path, "%s", std::strerror(bk.read_error));
             }
-            in = {bk.block, bk.got, 0};
+            in = {block, bk.got, 0};
         }
         status = mornak_verifier_run(run.verifier, &in, bk.left == 0 ? 1 : 0);
     }

@@ -98,6 +98,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     if (decompressed != MORNAK_ERROR_DST_TOO_SMALL && (decoded != decompressed || pieces != one)) {
         fail("a .bk restored in chunks");
     }
+    // And without a copy: runs handed out of the decoder, every other chunk
+    // read into the decoder's own room.
+    Bytes runs;
+    mornak_decoder_begin(decoder);
+    mornak_status direct = MORNAK_MORE;
+    std::size_t offered = 0;
+    mornak_in in{data.data(), 0, 0};
+    for (int turn = 0; direct == MORNAK_MORE; ++turn) {
+        if (in.pos == in.size && offered < data.size()) {
+            std::size_t n = std::min(chunks.next_in(), data.size() - offered);
+            unsigned char* room = nullptr;
+            std::size_t room_size = 0;
+            if (turn % 2 == 0 && mornak_decoder_input_room(decoder, &room, &room_size) == MORNAK_OK) {
+                n = std::min(n, room_size);
+                std::memcpy(room, data.data() + offered, n);
+                in = {room, n, 0};
+            } else {
+                in = {data.data() + offered, n, 0};
+            }
+            offered += n;
+        }
+        const unsigned char* run = nullptr;
+        std::size_t run_size = 0;
+        direct = mornak_decoder_run_direct(decoder, &in, offered == data.size() ? 1 : 0, &run, &run_size);
+        runs.insert(runs.end(), run, run + run_size);
+    }
+    if (direct != decoded || runs != pieces) {
+        fail("a .bk restored without a copy");
+    }
     Bytes none;
     mornak_verifier_begin(verifier);
     const mornak_status verified = in_chunks(data, chunks, none, [](mornak_in* in, mornak_out*, int last) {

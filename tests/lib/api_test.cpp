@@ -134,6 +134,23 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
              mornak_out o{nullptr, 0, 0};
              return mornak_decoder_run(d, &i, &o, 1);
          }, MORNAK_MORE},
+        {"decoder_run_direct_without_a_run", [&](auto*, auto* d, auto*) {
+             mornak_decoder_begin(d);
+             mornak_in i = in();
+             std::size_t size = 0;
+             return mornak_decoder_run_direct(d, &i, 0, nullptr, &size);
+         }, MORNAK_ERROR_NULL, Context::decoder},
+        {"decoder_input_room_before_begin", [&](auto*, auto*, auto*) {
+             const std::unique_ptr<mornak_decoder, Free> fresh(mornak_decoder_create());
+             unsigned char* data = nullptr;
+             std::size_t size = 0;
+             return mornak_decoder_input_room(fresh.get(), &data, &size);
+         }, MORNAK_ERROR_ORDER},
+        {"decoder_input_room_without_a_size", [&](auto*, auto* d, auto*) {
+             mornak_decoder_begin(d);
+             unsigned char* data = nullptr;
+             return mornak_decoder_input_room(d, &data, nullptr);
+         }, MORNAK_ERROR_NULL, Context::decoder},
         {"verifier_run_before_begin", [&](auto*, auto*, auto*) {
              const std::unique_ptr<mornak_verifier, Free> fresh(mornak_verifier_create());
              mornak_in i = in();
@@ -309,6 +326,22 @@ TEST(Api, DamagedFilesFailWithTheirOwnStatusAtTheirByteWhateverTheChunks) {
         EXPECT_EQ(fault.at_byte, row.at_byte);
         EXPECT_EQ(fault.code, row.code);
         EXPECT_EQ(fault.restored, row.restored);
+
+        // Without a copy, a byte at a time: the runs are the bytes restored
+        // before the fault, or all of them.
+        mornak_decoder_begin(decoder.get());
+        status = MORNAK_MORE;
+        std::size_t handed = 0;
+        for (std::size_t taken = 0; status == MORNAK_MORE;) {
+            mornak_in in{row.file.data(), taken + (taken < row.file.size() ? 1 : 0), taken};
+            const unsigned char* run = nullptr;
+            std::size_t size = 0;
+            status = mornak_decoder_run_direct(decoder.get(), &in, in.size == row.file.size() ? 1 : 0, &run, &size);
+            handed += size;
+            taken = in.pos;
+        }
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(handed, row.restored);
 
         const mornak_status verified = row.status == MORNAK_OK ? row.verified : row.status;
         EXPECT_EQ(mornak_verify(row.file.data(), row.file.size()), verified);

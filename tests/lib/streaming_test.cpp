@@ -67,6 +67,37 @@ mornak_status restore(mornak_decoder* d, Pass& pass) {
     return status;
 }
 
+// Restores `bk` through mornak_decoder_run_direct, offered `in_chunk` bytes
+// at a time; with `in_room`, each chunk is first copied into the decoder's
+// own input room, as a caller reading a file would read it there.
+mornak_status restore_direct(mornak_decoder* d, const Bytes& bk, std::size_t in_chunk, bool in_room, Bytes& out) {
+    mornak_decoder_begin(d);
+    std::size_t offered = 0;
+    mornak_in in{bk.data(), 0, 0};
+    mornak_status status = MORNAK_MORE;
+    while (status == MORNAK_MORE) {
+        if (in.pos == in.size && offered < bk.size()) {
+            std::size_t n = std::min(in_chunk, bk.size() - offered);
+            if (in_room) {
+                unsigned char* room = nullptr;
+                std::size_t room_size = 0;
+                EXPECT_EQ(mornak_decoder_input_room(d, &room, &room_size), MORNAK_OK);
+                n = std::min(n, room_size);
+                std::copy_n(bk.data() + offered, n, room);
+                in = {room, n, 0};
+            } else {
+                in = {bk.data() + offered, n, 0};
+            }
+            offered += n;
+        }
+        const unsigned char* run = nullptr;
+        std::size_t size = 0;
+        status = mornak_decoder_run_direct(d, &in, offered == bk.size() ? 1 : 0, &run, &size);
+        out.insert(out.end(), run, run + size);
+    }
+    return status;
+}
+
 Bytes compress(const Bytes& input) {
     Bytes bk(mornak_compress_bound(input.size()));
     std::size_t size = 0;
@@ -92,6 +123,13 @@ TEST(Streaming, EveryRowInEveryChunkingGivesTheOneShotBytes) {
                 Pass restoring{bk, in_chunk, room};
                 ASSERT_EQ(restore(decoder.get(), restoring), MORNAK_OK);
                 ASSERT_TRUE(restoring.output == row.input);
+            }
+            for (const bool in_room : {false, true}) {
+                SCOPED_TRACE("without a copy, input chunks of " + std::to_string(in_chunk) +
+                             (in_room ? ", read into the decoder's room" : ""));
+                Bytes direct;
+                ASSERT_EQ(restore_direct(decoder.get(), bk, in_chunk, in_room, direct), MORNAK_OK);
+                ASSERT_TRUE(direct == row.input);
             }
         }
     }
