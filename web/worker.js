@@ -1,0 +1,96 @@
+// The page's worker: converts, restores or checks one file at a time with the
+// module, reading the file in chunks and collecting what comes out as Blob
+// parts, so that the module's memory never holds more than a chunk of either.
+//
+// In:  {id, job: "convert" | "restore" | "check", file}
+// Out: {id, type: "progress", read}            after each chunk, bytes read
+//      {id, type: "done", outcome, ...}         outcome "done" or "damaged"
+//      {id, type: "failed", message}            anything else that went wrong
+"use strict";
+
+const MORE = 1;
+const ERROR_MEMORY = -4;
+const ERROR_TOO_LARGE = -6;
+const ERROR_INPUT_LONGER = -7;
+const ERROR_INPUT_SHORTER = -8;
+const JOBS = { convert: 0, restore: 1, check: 2 };
+
+function fromBase64(text) {
+  const binary = atob(text);
+  const bytes = new Uint8Array(binary.length);
+  for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+  return bytes;
+}
+
+// The module's bytes are handed over, so the loader fetches nothing.
+const ready = createMornak({ wasmBinary: fromBase64(MODULE_BASE64) });
+
+// A promise of the file's bytes [from, to), whose failure is seen when it is
+// awaited, not reported as unhandled when a fault ends the job first.
+function readPart(file, from, to) {
+  const promise = file.slice(from, to).arrayBuffer();
+  promise.catch(() => {});
+  return promise;
+}
+
+async function run(m, id, job, file) {
+  const started = performance.now();
+  const size = file.size;
+  let status = m._web_begin(JOBS[job], size);
+  if (status === ERROR_MEMORY) throw new Error("not enough memory for the codec");
+  if (status === ERROR_TOO_LARGE) throw new Error(`${size} bytes is more than this page takes`);
+  const input = m._web_input_area();
+  const output = m._web_output_area();
+  const chunk = m._web_input_capacity();
+  const parts = [];
+  let written = 0;
+  let read = 0;
+  let codecMs = 0;
+  let next = readPart(file, 0, Math.min(chunk, size));
+  for (;;) {
+    const bytes = new Uint8Array(await next);
+    read += bytes.length;
+    // The next chunk is read while this one is worked on.
+    const last = read >= size || bytes.length === 0;
+    next = last ? null : readPart(file, read, Math.min(read + chunk, size));
+    const t0 = performance.now();
+    m.HEAPU8.set(bytes, input);
+    status = m._web_give(bytes.length, last ? 1 : 0);
+    while (status === MORE) {
+      status = m._web_step();
+      const n = m._web_produced();
+      if (n > 0) {
+        // Copied out at once: the area is written again by the next step.
+        parts.push(new Blob([m.HEAPU8.slice(output, output + n)]));
+        written += n;
+      }
+      if (status === MORE && m._web_wants_input()) break;
+    }
+    codecMs += performance.now() - t0;
+    self.postMessage({ id, type: "progress", read });
+    if (status !== MORE || last) break;
+  }
+  const ms = performance.now() - started;
+  const name = m.UTF8ToString(m.ccall("web_output_name", "number", ["number", "string"], [JOBS[job], file.name]));
+  if (status === 0) {
+    const result = { id, type: "done", outcome: "done", name, size, written, ms, codecMs };
+    if (job === "check") result.length = m._web_length();
+    else result.blob = new Blob(parts, { type: "application/octet-stream" });
+    return result;
+  }
+  if (status === ERROR_INPUT_LONGER || status === ERROR_INPUT_SHORTER) {
+    throw new Error("it changed while being read");
+  }
+  const message = m.UTF8ToString(m._web_fault_message());
+  if (job !== "convert" && message !== "") return { id, type: "done", outcome: "damaged", message, size, ms };
+  throw new Error(`the codec failed with status ${status}`);
+}
+
+self.onmessage = async (event) => {
+  const { id, job, file } = event.data;
+  try {
+    self.postMessage(await run(await ready, id, job, file));
+  } catch (error) {
+    self.postMessage({ id, type: "failed", message: String((error && error.message) || error) });
+  }
+};
