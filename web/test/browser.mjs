@@ -23,14 +23,16 @@ export async function launch() {
 }
 
 // A fresh context and the page opened from disk. `seen` collects every
-// request the context makes (page and worker alike) and every console
-// message and page error, for the tests that want none.
+// request the context makes and every console message (page and worker
+// alike) and page error, for the tests that want none.
 export async function open(browser, options = {}) {
   const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 900, height: 700 }, ...options });
   const seen = { requests: [], console: [], errors: [] };
   context.on("request", (request) => seen.requests.push(request.url()));
   const page = await context.newPage();
-  page.on("console", (message) => seen.console.push(`${message.type()}: ${message.text()}`));
+  const note = (message) => seen.console.push(`${message.type()}: ${message.text()}`);
+  page.on("console", note);
+  page.on("worker", (worker) => worker.on("console", note));
   page.on("pageerror", (error) => seen.errors.push(String(error)));
   await page.goto(PAGE_URL);
   return { context, page, seen };

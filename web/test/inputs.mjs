@@ -73,14 +73,15 @@ export function runs(size) {
 }
 
 // A .bk file with header `length`, then `codes` and the closing codes, each
-// 11 bits wide, most significant bit first.
+// 11 bits wide, most significant bit first; the bits of a last byte that the
+// codes do not fill are left out, as mornak leaves them.
 export function bk(length, codes, closing = [257, 0, 0, 0]) {
   const header = Buffer.alloc(8);
   header.write("book", 0, "latin1");
   header.writeInt32LE(length, 4);
   let bits = "";
   for (const code of [...codes, ...closing]) bits += code.toString(2).padStart(11, "0");
-  bits = bits.padEnd(Math.ceil(bits.length / 8) * 8, "0");
+  bits = bits.slice(0, bits.length - (bits.length % 8));
   const body = Buffer.alloc(bits.length / 8);
   for (let i = 0; i < body.length; i++) body[i] = parseInt(bits.slice(8 * i, 8 * i + 8), 2);
   return Buffer.concat([header, body]);

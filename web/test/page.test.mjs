@@ -125,27 +125,33 @@ negative[7] = 0x80;
 write(folder("big"), { "big.txt": INPUTS["text.txt"] });
 const lateFlip = Buffer.from(convertNatively(folder("big"), ["big.txt"], folder("big-native"))["big.txt"].bytes);
 lateFlip[lateFlip.length - 1000] ^= 0x10; // in the last chunk the worker reads
+// name: bytes, and what unmornak says of them restoring and checking ("" for
+// nothing wrong; a check of its words): the rows compare the page with
+// unmornak's own words, these only tell that each file is damaged as its
+// name says.
 const DAMAGED = {
-  "flipped.bk": flipped,
-  "empty.bk": Buffer.alloc(0),
-  "cut-header.bk": ABC.subarray(0, 5),
-  "not-book.bk": Buffer.concat([Buffer.from("boox"), ABC.subarray(4)]),
-  "negative.bk": negative,
-  "cut-stream.bk": ABC.subarray(0, 13),
-  "trailing.bk": Buffer.concat([ABC, Buffer.from("x")]),
-  "claims-more.bk": bk(5, [97, 98, 99]),
-  "claims-fewer.bk": bk(2, [97, 98, 99]),
-  "late-flip.bk": lateFlip,
+  "flipped.bk": [flipped, "code 1121 at byte 8 names no entry yet"],
+  "empty.bk": [Buffer.alloc(0), "the file ends at byte 0, inside the 8-byte header"],
+  "cut-header.bk": [ABC.subarray(0, 5), "the file ends at byte 5, inside the 8-byte header"],
+  "not-book.bk": [Buffer.concat([Buffer.from("boox"), ABC.subarray(4)]), "no \"book\" at byte 0"],
+  "negative.bk": [negative, "the length at byte 4 is negative"],
+  "cut-stream.bk": [ABC.subarray(0, 13), "the stream ends at byte 13 before END_CODE"],
+  "trailing.bk": [Buffer.concat([ABC, Buffer.from("x")]), "1 bytes after the end of the stream, from byte 17"],
+  "claims-more.bk": [bk(5, [97, 98, 99]), "END_CODE at byte 12 after 3 bytes, but the header gives 5"],
+  "claims-fewer.bk": [bk(2, [97, 98, 99]), "code 99 at byte 10 restores more than the 2 bytes the header gives"],
+  // Found past the first chunk the worker reads (1 MiB), at its byte of the whole file.
+  "late-flip.bk": [lateFlip, (words) => Number(words.match(/ at byte (\d+) /)?.[1]) > 1 << 20],
   // Restores whole, but mornak would have written 97, 98, 258: only the check refuses it.
-  "not-longest.bk": bk(4, [97, 98, 97, 98]),
-  "good.bk": ABC,
+  "not-longest.bk": [bk(4, [97, 98, 97, 98]), "", "from byte 11 differs from what mornak writes"],
+  "good.bk": [ABC, "", ""],
 };
 
 for (const checkOnly of [false, true]) {
   describe(checkOnly ? "check only: unmornak --test's verdict and words, nothing saved"
     : "damaged .bk files: unmornak's words, no link", () => {
     const dir = folder(checkOnly ? "check" : "damaged");
-    const paths = write(dir, { ...DAMAGED, "plain.txt": SAMPLE });
+    const files = Object.fromEntries(Object.entries(DAMAGED).map(([name, [bytes]]) => [name, bytes]));
+    const paths = write(dir, { ...files, "plain.txt": SAMPLE });
     const shown = {};
     before(async () => {
       const { page } = await open(browser);
@@ -156,6 +162,10 @@ for (const checkOnly of [false, true]) {
       test(name, () => {
         const said = unmornakWords(dir, name);
         const words = checkOnly ? said.test : said.restore;
+        const [, restoring, checking = restoring] = DAMAGED[name];
+        const damage = checkOnly ? checking : restoring;
+        const as = typeof damage === "function" ? damage(words) : damage === "" ? words === "" : words.includes(damage);
+        assert.ok(as, `unmornak says: ${words}`);
         const row = shown[name];
         if (words === "") {
           assert.equal(row.state, "done", row.result);
@@ -222,7 +232,10 @@ test("50 MB: the bar moves, the page stays responsive, the bytes are mornak's bo
 });
 
 test("no network request, offline: the only load is the page itself", async () => {
-  const { context, page, seen } = await open(browser);
+  // The page's policy would block a request unseen; with it bypassed, any
+  // request the page or worker makes shows. Every other row runs under it.
+  const { context, page, seen } = await open(browser, { bypassCSP: true });
+  assert.match(await page.getAttribute('meta[http-equiv="Content-Security-Policy"]', "content"), /^default-src 'none';/);
   await context.setOffline(true);
   const dir = folder("offline");
   await choose(page, write(dir, { "sample.txt": SAMPLE }));
