@@ -20,7 +20,9 @@
 
 namespace {
 
-constexpr std::size_t INPUT_AREA = 1 << 20;   // bytes of the file per chunk
+// The worker reads the file in larger parts and hands them over an area at a
+// time, reporting progress after each.
+constexpr std::size_t INPUT_AREA = 1 << 20;   // bytes of the file per call
 constexpr std::size_t OUTPUT_AREA = 1 << 20;  // bytes written per step
 
 enum Job { convert = 0, restore = 1, check = 2 };

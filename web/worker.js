@@ -14,6 +14,13 @@ const ERROR_TOO_LARGE = -6;
 const ERROR_INPUT_LONGER = -7;
 const ERROR_INPUT_SHORTER = -8;
 const JOBS = { convert: 0, restore: 1, check: 2 };
+// Output copies go into a Blob this many bytes at a time: one Blob per copy
+// costs several times more, and all of them at the end would hold the
+// output twice.
+const BATCH = 32 << 20;
+// Bytes of the file asked for at a time: each request is a round trip to the
+// browser, which costs more than the bytes below a few MiB.
+const READ = 16 << 20;
 
 function fromBase64(text) {
   const binary = atob(text);
@@ -41,48 +48,63 @@ async function run(m, id, job, file) {
   if (status === ERROR_TOO_LARGE) throw new Error(`${size} bytes is more than this page takes`);
   const input = m._web_input_area();
   const output = m._web_output_area();
-  const chunk = m._web_input_capacity();
-  const parts = [];
+  const area = m._web_input_capacity();
+  const parts = []; // Blobs of the output so far
+  let batch = []; // copies of the output not in a Blob yet
+  let batchBytes = 0;
   let written = 0;
   let read = 0;
   let codecMs = 0;
-  let next = readPart(file, 0, Math.min(chunk, size));
+  let next = readPart(file, 0, Math.min(READ, size));
   for (;;) {
     const bytes = new Uint8Array(await next);
     read += bytes.length;
-    // The next chunk is read while this one is worked on.
+    // The next part is read while this one is worked on.
     const last = read >= size || bytes.length === 0;
-    next = last ? null : readPart(file, read, Math.min(read + chunk, size));
+    next = last ? null : readPart(file, read, Math.min(read + READ, size));
     const t0 = performance.now();
-    m.HEAPU8.set(bytes, input);
-    status = m._web_give(bytes.length, last ? 1 : 0);
-    while (status === MORE) {
-      status = m._web_step();
-      const n = m._web_produced();
-      if (n > 0) {
-        // Copied out at once: the area is written again by the next step.
-        parts.push(new Blob([m.HEAPU8.slice(output, output + n)]));
-        written += n;
+    let at = 0;
+    do { // in pieces the module's input area holds; once for an empty file
+      const piece = bytes.subarray(at, at + area);
+      at += piece.length;
+      m.HEAPU8.set(piece, input);
+      status = m._web_give(piece.length, last && at === bytes.length ? 1 : 0);
+      while (status === MORE) {
+        status = m._web_step();
+        const n = m._web_produced();
+        if (n > 0) {
+          // Copied out at once: the area is written again by the next step.
+          batch.push(m.HEAPU8.slice(output, output + n));
+          batchBytes += n;
+          written += n;
+          if (batchBytes >= BATCH) {
+            parts.push(new Blob(batch));
+            batch = [];
+            batchBytes = 0;
+          }
+        }
+        if (status === MORE && m._web_wants_input()) break;
       }
-      if (status === MORE && m._web_wants_input()) break;
-    }
+      self.postMessage({ id, type: "progress", read: read - bytes.length + at });
+    } while (status === MORE && at < bytes.length);
     codecMs += performance.now() - t0;
-    self.postMessage({ id, type: "progress", read });
     if (status !== MORE || last) break;
   }
-  const ms = performance.now() - started;
   const name = m.UTF8ToString(m.ccall("web_output_name", "number", ["number", "string"], [JOBS[job], file.name]));
   if (status === 0) {
-    const result = { id, type: "done", outcome: "done", name, size, written, ms, codecMs };
+    const result = { id, type: "done", outcome: "done", name, size, written, codecMs };
     if (job === "check") result.length = m._web_length();
-    else result.blob = new Blob(parts, { type: "application/octet-stream" });
+    else result.blob = new Blob([...parts, ...batch], { type: "application/octet-stream" });
+    result.ms = performance.now() - started;
     return result;
   }
   if (status === ERROR_INPUT_LONGER || status === ERROR_INPUT_SHORTER) {
     throw new Error("it changed while being read");
   }
   const message = m.UTF8ToString(m._web_fault_message());
-  if (job !== "convert" && message !== "") return { id, type: "done", outcome: "damaged", message, size, ms };
+  if (job !== "convert" && message !== "") {
+    return { id, type: "done", outcome: "damaged", message, size, ms: performance.now() - started };
+  }
   throw new Error(`the codec failed with status ${status}`);
 }
 

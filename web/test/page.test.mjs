@@ -122,13 +122,16 @@ const flipped = Buffer.from(ABC);
 flipped[8] |= 0x80; // the first code becomes 1024 + 97
 const negative = Buffer.from(ABC);
 negative[7] = 0x80;
-write(folder("big"), { "big.txt": INPUTS["text.txt"] });
-const lateFlip = Buffer.from(convertNatively(folder("big"), ["big.txt"], folder("big-native"))["big.txt"].bytes);
-lateFlip[lateFlip.length - 1000] ^= 0x10; // in the last chunk the worker reads
+// Noise gives a .bk longer than the parts the worker reads (16 MiB each);
+// cut short, it is found damaged where it stops, in the last part.
+write(folder("big"), { "big.txt": Buffer.concat([text(1 << 20, 11), noise(13 << 20, 12)]) });
+const bigBk = convertNatively(folder("big"), ["big.txt"], folder("big-native"))["big.txt"].bytes;
+const lateCut = bigBk.subarray(0, bigBk.length - 1000);
+assert.ok(lateCut.length > 16 << 20, `the cut .bk has ${lateCut.length} bytes, all in the first part`);
+
 // name: bytes, and what unmornak says of them restoring and checking ("" for
-// nothing wrong; a check of its words): the rows compare the page with
-// unmornak's own words, these only tell that each file is damaged as its
-// name says.
+// nothing wrong): the rows compare the page with unmornak's own words, these
+// only tell that each file is damaged as its name says.
 const DAMAGED = {
   "flipped.bk": [flipped, "code 1121 at byte 8 names no entry yet"],
   "empty.bk": [Buffer.alloc(0), "the file ends at byte 0, inside the 8-byte header"],
@@ -139,8 +142,7 @@ const DAMAGED = {
   "trailing.bk": [Buffer.concat([ABC, Buffer.from("x")]), "1 bytes after the end of the stream, from byte 17"],
   "claims-more.bk": [bk(5, [97, 98, 99]), "END_CODE at byte 12 after 3 bytes, but the header gives 5"],
   "claims-fewer.bk": [bk(2, [97, 98, 99]), "code 99 at byte 10 restores more than the 2 bytes the header gives"],
-  // Found past the first chunk the worker reads (1 MiB), at its byte of the whole file.
-  "late-flip.bk": [lateFlip, (words) => Number(words.match(/ at byte (\d+) /)?.[1]) > 1 << 20],
+  "late-cut.bk": [lateCut, `the stream ends at byte ${lateCut.length} before END_CODE`],
   // Restores whole, but mornak would have written 97, 98, 258: only the check refuses it.
   "not-longest.bk": [bk(4, [97, 98, 97, 98]), "", "from byte 11 differs from what mornak writes"],
   "good.bk": [ABC, "", ""],
@@ -164,8 +166,7 @@ for (const checkOnly of [false, true]) {
         const words = checkOnly ? said.test : said.restore;
         const [, restoring, checking = restoring] = DAMAGED[name];
         const damage = checkOnly ? checking : restoring;
-        const as = typeof damage === "function" ? damage(words) : damage === "" ? words === "" : words.includes(damage);
-        assert.ok(as, `unmornak says: ${words}`);
+        assert.ok(damage === "" ? words === "" : words.includes(damage), `unmornak says: ${words}`);
         const row = shown[name];
         if (words === "") {
           assert.equal(row.state, "done", row.result);
