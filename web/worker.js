@@ -14,10 +14,10 @@ const ERROR_TOO_LARGE = -6;
 const ERROR_INPUT_LONGER = -7;
 const ERROR_INPUT_SHORTER = -8;
 const JOBS = { convert: 0, restore: 1, check: 2 };
-// Output copies go into a Blob this many bytes at a time: one Blob per copy
-// costs several times more, and all of them at the end would hold the
-// output twice.
-const BATCH = 32 << 20;
+// Output is gathered here and put into a Blob when it is full: one Blob per
+// step costs several times more, and fresh memory for each copy costs more
+// than the copy. Kept for every job; a Blob holds a copy of its bytes.
+const batch = new Uint8Array(16 << 20);
 // Bytes of the file asked for at a time: each request is a round trip to the
 // browser, which costs more than the bytes below a few MiB.
 const READ = 16 << 20;
@@ -50,8 +50,7 @@ async function run(m, id, job, file) {
   const output = m._web_output_area();
   const area = m._web_input_capacity();
   const parts = []; // Blobs of the output so far
-  let batch = []; // copies of the output not in a Blob yet
-  let batchBytes = 0;
+  let batchBytes = 0; // output in the batch, not in a Blob yet
   let written = 0;
   let read = 0;
   let codecMs = 0;
@@ -74,14 +73,13 @@ async function run(m, id, job, file) {
         const n = m._web_produced();
         if (n > 0) {
           // Copied out at once: the area is written again by the next step.
-          batch.push(m.HEAPU8.slice(output, output + n));
-          batchBytes += n;
-          written += n;
-          if (batchBytes >= BATCH) {
-            parts.push(new Blob(batch));
-            batch = [];
+          if (batchBytes + n > batch.length) {
+            parts.push(new Blob([batch.subarray(0, batchBytes)]));
             batchBytes = 0;
           }
+          batch.set(m.HEAPU8.subarray(output, output + n), batchBytes);
+          batchBytes += n;
+          written += n;
         }
         if (status === MORE && m._web_wants_input()) break;
       }
@@ -94,7 +92,7 @@ async function run(m, id, job, file) {
   if (status === 0) {
     const result = { id, type: "done", outcome: "done", name, size, written, codecMs };
     if (job === "check") result.length = m._web_length();
-    else result.blob = new Blob([...parts, ...batch], { type: "application/octet-stream" });
+    else result.blob = new Blob([...parts, batch.subarray(0, batchBytes)], { type: "application/octet-stream" });
     result.ms = performance.now() - started;
     return result;
   }
