@@ -1,9 +1,10 @@
 // The page's worker: converts, restores or checks one file at a time with the
-// module, reading the file in chunks and collecting what comes out as Blob
-// parts, so that the module's memory never holds more than a chunk of either.
+// module, reading the file in parts, handing each to the module an area at a
+// time and gathering what comes out into Blobs: neither the file nor the
+// output is ever whole in the module's memory.
 //
 // In:  {id, job: "convert" | "restore" | "check", file}
-// Out: {id, type: "progress", read}            after each chunk, bytes read
+// Out: {id, type: "progress", read}            after each area, bytes taken
 //      {id, type: "done", outcome, ...}         outcome "done" or "damaged"
 //      {id, type: "failed", message}            anything else that went wrong
 "use strict";
