@@ -66,11 +66,19 @@ export async function rows(page, count, timeout = 60000) {
 }
 
 // Saves the file behind the link of row `index` (0 first) as a person would,
-// by clicking it: its suggested name and bytes.
+// by clicking it: its suggested name and bytes. After many downloads from one
+// page, Chromium now and then starts none for a click (seen here about once
+// in three runs of sixteen); as a person would, the test clicks again.
 export async function save(page, index) {
   const link = page.locator("#rows li").nth(index).locator("a");
-  const [download] = await Promise.all([page.waitForEvent("download"), link.click()]);
-  const bytes = fs.readFileSync(await download.path());
-  await download.delete();
-  return { name: download.suggestedFilename(), bytes };
+  for (let attempt = 1; ; attempt++) {
+    try {
+      const [download] = await Promise.all([page.waitForEvent("download", { timeout: 10000 }), link.click()]);
+      const bytes = fs.readFileSync(await download.path());
+      await download.delete();
+      return { name: download.suggestedFilename(), bytes };
+    } catch (error) {
+      if (attempt === 3 || error.name !== "TimeoutError") throw error;
+    }
+  }
 }
