@@ -257,6 +257,9 @@ test("no network request, offline: the only load is the page itself", async () =
 
 test("keyboard only: the chooser, check box and link are reached with Tab, show focus, and work", async () => {
   const { page } = await open(browser);
+  // Playwright takes over file choosers only once asked to, which takes a
+  // moment: asked here, well before the key that opens one.
+  page.on("filechooser", () => {});
   const focused = () => page.evaluate(() => {
     const e = document.activeElement;
     const style = getComputedStyle(e);
