@@ -277,7 +277,9 @@ void fast_steps(DecoderTables& t, DecodeState& s, std::size_t limit) {
     if (held + 128 + 64 > s.stream_bits) {
         return;
     }
-    const std::size_t in_limit = std::min<std::uint64_t>(s.in_end - 16, s.in_at + (s.stream_bits - held - 128) / 8);
+    // At most in_end - 16, so it fits a size_t of any width.
+    const auto in_limit = static_cast<std::size_t>(
+        std::min<std::uint64_t>(s.in_end - 16, s.in_at + (s.stream_bits - held - 128) / 8));
     const std::uint64_t window = s.window;
     const std::uint64_t fill_limit = std::min<std::uint64_t>(limit, s.expected - window);
     const std::size_t in_start = s.in_at;

@@ -1,0 +1,175 @@
+// What the page's worker calls in the WebAssembly module: one job at a time
+// (convert, restore or check one file), fed in chunks through fixed areas of
+// the module's memory, with the programs' own names and messages.
+//
+// The worker copies each chunk of the file into the input area, calls
+// web_give, then web_step until it returns something other than MORNAK_MORE
+// or web_wants_input says the chunk is used up; after each step it copies
+// web_produced() bytes out of the output area. Nothing here grows with the
+// file: the contexts are made once and kept, the areas are fixed.
+#include <emscripten/emscripten.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "mornak.h"
+#include "programs/fault_message.hpp"
+#include "programs/output_name.hpp"
+
+namespace {
+
+// The worker reads the file in larger parts and hands them over an area at a
+// time, reporting progress after each.
+constexpr std::size_t INPUT_AREA = 1 << 20;   // bytes of the file per call
+constexpr std::size_t OUTPUT_AREA = 1 << 20;  // bytes written per step
+
+enum Job { convert = 0, restore = 1, check = 2 };
+
+unsigned char input_area[INPUT_AREA];
+unsigned char output_area[OUTPUT_AREA];
+
+// Made on first use and kept for every later file.
+mornak_encoder* encoder = nullptr;
+mornak_decoder* decoder = nullptr;
+mornak_verifier* verifier = nullptr;
+
+struct Current {
+    Job job = convert;
+    std::uint64_t file_size = 0;   // bytes of the file being read
+    std::uint64_t length = 0;      // the .bk header's length (restore, check)
+    bool header_seen = false;
+    mornak_in in{input_area, 0, 0};
+    int finish = 0;
+    std::size_t produced = 0;      // bytes the last step wrote to the output area
+    mornak_fault header_fault{};   // a fault of the header, found before any context runs
+    mornak_status status = MORNAK_MORE;
+};
+Current current;
+
+std::string text;  // what the last call returning a string gave
+
+}  // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE unsigned char* web_input_area() { return input_area; }
+EMSCRIPTEN_KEEPALIVE std::size_t web_input_capacity() { return INPUT_AREA; }
+EMSCRIPTEN_KEEPALIVE unsigned char* web_output_area() { return output_area; }
+
+// Starts a job on a file of `file_size` bytes (a double: JavaScript's number).
+// MORNAK_MORE when it can take input, MORNAK_ERROR_MEMORY when its context
+// cannot be made, MORNAK_ERROR_TOO_LARGE over MORNAK_MAX_INPUT bytes.
+EMSCRIPTEN_KEEPALIVE int web_begin(int job, double file_size) {
+    current = Current{};
+    current.job = static_cast<Job>(job);
+    if (!(file_size >= 0 && file_size <= MORNAK_MAX_INPUT)) {
+        return current.status = MORNAK_ERROR_TOO_LARGE;
+    }
+    current.file_size = static_cast<std::uint64_t>(file_size);
+    switch (current.job) {
+        case convert:
+            encoder = encoder != nullptr ? encoder : mornak_encoder_create();
+            if (encoder == nullptr) {
+                return current.status = MORNAK_ERROR_MEMORY;
+            }
+            mornak_encoder_begin(encoder, static_cast<std::int64_t>(current.file_size));
+            break;
+        case restore:
+            decoder = decoder != nullptr ? decoder : mornak_decoder_create();
+            if (decoder == nullptr) {
+                return current.status = MORNAK_ERROR_MEMORY;
+            }
+            mornak_decoder_begin(decoder);
+            break;
+        case check:
+            verifier = verifier != nullptr ? verifier : mornak_verifier_create();
+            if (verifier == nullptr) {
+                return current.status = MORNAK_ERROR_MEMORY;
+            }
+            mornak_verifier_begin(verifier);
+            break;
+    }
+    return current.status = MORNAK_MORE;
+}
+
+// The next `size` bytes of the file are in the input area; `finish` when they
+// are its last. A .bk file's header is judged on its first chunk, as
+// unmornak judges it before restoring anything: its fault is returned here.
+EMSCRIPTEN_KEEPALIVE int web_give(std::size_t size, int finish) {
+    if (current.status != MORNAK_MORE || size > INPUT_AREA) {
+        return current.status = current.status != MORNAK_MORE ? current.status : MORNAK_ERROR_ARGUMENT;
+    }
+    current.in = {input_area, size, 0};
+    current.finish = finish;
+    if (current.job != convert && !current.header_seen) {
+        current.header_seen = true;
+        // The first chunk holds the whole header unless the file is shorter.
+        const mornak_status status = mornak_content_size(input_area, size, &current.length);
+        if (status != MORNAK_OK) {
+            const std::uint64_t at = status == MORNAK_ERROR_HEADER_CUT ? size : status == MORNAK_ERROR_NOT_BK ? 0 : 4;
+            current.header_fault = {status, at, 0, 0};
+            current.length = 0;
+            return current.status = status;
+        }
+    }
+    return current.status;
+}
+
+// One run of the job's context over what is left of the chunk.
+EMSCRIPTEN_KEEPALIVE int web_step() {
+    current.produced = 0;
+    if (current.status != MORNAK_MORE) {
+        return current.status;
+    }
+    mornak_out out{output_area, OUTPUT_AREA, 0};
+    switch (current.job) {
+        case convert:
+            current.status = mornak_encoder_run(encoder, &current.in, &out, current.finish);
+            break;
+        case restore:
+            current.status = mornak_decoder_run(decoder, &current.in, &out, current.finish);
+            break;
+        case check:
+            current.status = mornak_verifier_run(verifier, &current.in, current.finish);
+            break;
+    }
+    current.produced = out.pos;
+    return current.status;
+}
+
+EMSCRIPTEN_KEEPALIVE std::size_t web_produced() { return current.produced; }
+
+// The chunk is used up and more of the file is awaited.
+EMSCRIPTEN_KEEPALIVE int web_wants_input() { return current.in.pos == current.in.size && current.finish == 0; }
+
+// The .bk header's length (restore, check): the size of the original.
+EMSCRIPTEN_KEEPALIVE double web_length() { return static_cast<double>(current.length); }
+
+// What is wrong with the .bk file, in unmornak's words; empty when nothing is.
+EMSCRIPTEN_KEEPALIVE const char* web_fault_message() {
+    mornak_fault fault = current.header_fault;
+    if (fault.status == MORNAK_OK && current.job == restore && decoder != nullptr) {
+        mornak_decoder_fault(decoder, &fault);
+    } else if (fault.status == MORNAK_OK && current.job == check && verifier != nullptr) {
+        mornak_verifier_fault(verifier, &fault);
+    }
+    text = fault.status == MORNAK_OK ? "" : converter::fault_message(fault, current.file_size, current.length);
+    return text.c_str();
+}
+
+// The name of what `job` makes of the file `name` (a file name, no folder):
+// mornak's .bk name when converting; when restoring, the name without its
+// ".bk", or "restored" for a file called just ".bk", which leaves nothing.
+EMSCRIPTEN_KEEPALIVE const char* web_output_name(int job, const char* name) {
+    const std::string_view given = name;
+    if (job == convert) {
+        text = converter::derive_output_name(given);
+    } else {
+        text = given.size() > 3 && given.ends_with(".bk") ? given.substr(0, given.size() - 3) : "restored";
+    }
+    return text.c_str();
+}
+
+}  // extern "C"
