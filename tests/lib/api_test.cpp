@@ -59,6 +59,9 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
         {"encoder_size_over_the_header", [](auto* e, auto*, auto*) {
              return mornak_encoder_begin(e, std::int64_t{MORNAK_MAX_INPUT} + 1);
          }, MORNAK_ERROR_TOO_LARGE, Context::encoder},
+        {"encoder_takes_the_largest_size", [](auto* e, auto*, auto*) {
+             return mornak_encoder_begin(e, MORNAK_MAX_INPUT);
+         }, MORNAK_OK},
         {"encoder_run_before_begin", [&](auto*, auto*, auto*) {
              const std::unique_ptr<mornak_encoder, Free> fresh(mornak_encoder_create());
              mornak_in i = in();
@@ -127,6 +130,15 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
              mornak_decoder_run(d, &i, &o, 1);
              return mornak_decoder_run(d, &i, &o, 0);
          }, MORNAK_ERROR_ORDER, Context::decoder},
+        {"decoder_input_after_the_end", [&](auto*, auto* d, auto*) {
+             const Bytes abc = bk_at_11(3, {97, 98, 99});
+             mornak_decoder_begin(d);
+             mornak_in whole{abc.data(), abc.size(), 0};
+             mornak_out o = out();
+             mornak_decoder_run(d, &whole, &o, 1);
+             mornak_in more = in();
+             return mornak_decoder_run(d, &more, &o, 1);
+         }, MORNAK_ERROR_ORDER, Context::decoder},
         {"decoder_zero_byte_output_room_is_more", [&](auto*, auto* d, auto*) {
              const Bytes abc = bk_at_11(3, {97, 98, 99});
              mornak_decoder_begin(d);
@@ -143,6 +155,11 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
              mornak_verifier_begin(v);
              return mornak_verifier_run(v, nullptr, 1);
          }, MORNAK_ERROR_NULL, Context::verifier},
+        {"verifier_position_past_size", [&](auto*, auto*, auto* v) {
+             mornak_verifier_begin(v);
+             mornak_in i = in(1, 2);
+             return mornak_verifier_run(v, &i, 1);
+         }, MORNAK_ERROR_ARGUMENT, Context::verifier},
         {"compress_without_a_size_pointer", [&](auto*, auto*, auto*) {
              return mornak_compress(&byte, 1, room, sizeof room, nullptr);
          }, MORNAK_ERROR_NULL},
