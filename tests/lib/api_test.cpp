@@ -339,6 +339,7 @@ TEST(Api, DamagedFilesFailWithTheirOwnStatusAtTheirByteWhateverTheChunks) {
         mornak_verifier_fault(verifier.get(), &fault);
         EXPECT_EQ(status, verified);
         EXPECT_EQ(fault.at_byte, row.status == MORNAK_OK ? row.verified_at : row.at_byte);
+        EXPECT_EQ(fault.restored, row.restored);
     }
 }
 
