@@ -4,6 +4,8 @@
 // at a time, and verified.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
@@ -59,6 +61,9 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
         {"encoder_size_over_the_header", [](auto* e, auto*, auto*) {
              return mornak_encoder_begin(e, std::int64_t{MORNAK_MAX_INPUT} + 1);
          }, MORNAK_ERROR_TOO_LARGE, Context::encoder},
+        {"encoder_takes_the_largest_size", [](auto* e, auto*, auto*) {
+             return mornak_encoder_begin(e, MORNAK_MAX_INPUT);
+         }, MORNAK_OK},
         {"encoder_run_before_begin", [&](auto*, auto*, auto*) {
              const std::unique_ptr<mornak_encoder, Free> fresh(mornak_encoder_create());
              mornak_in i = in();
@@ -127,6 +132,15 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
              mornak_decoder_run(d, &i, &o, 1);
              return mornak_decoder_run(d, &i, &o, 0);
          }, MORNAK_ERROR_ORDER, Context::decoder},
+        {"decoder_input_after_the_end", [&](auto*, auto* d, auto*) {
+             const Bytes abc = bk_at_11(3, {97, 98, 99});
+             mornak_decoder_begin(d);
+             mornak_in whole{abc.data(), abc.size(), 0};
+             mornak_out o = out();
+             mornak_decoder_run(d, &whole, &o, 1);
+             mornak_in more = in();
+             return mornak_decoder_run(d, &more, &o, 1);
+         }, MORNAK_ERROR_ORDER, Context::decoder},
         {"decoder_zero_byte_output_room_is_more", [&](auto*, auto* d, auto*) {
              const Bytes abc = bk_at_11(3, {97, 98, 99});
              mornak_decoder_begin(d);
@@ -160,6 +174,11 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
              mornak_verifier_begin(v);
              return mornak_verifier_run(v, nullptr, 1);
          }, MORNAK_ERROR_NULL, Context::verifier},
+        {"verifier_position_past_size", [&](auto*, auto*, auto* v) {
+             mornak_verifier_begin(v);
+             mornak_in i = in(1, 2);
+             return mornak_verifier_run(v, &i, 1);
+         }, MORNAK_ERROR_ARGUMENT, Context::verifier},
         {"compress_without_a_size_pointer", [&](auto*, auto*, auto*) {
              return mornak_compress(&byte, 1, room, sizeof room, nullptr);
          }, MORNAK_ERROR_NULL},
@@ -204,33 +223,51 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
     EXPECT_EQ(mornak_encoder_run(encoder.get(), &i, &o, 1), MORNAK_OK);
 }
 
+struct ShortRoomRow {
+    const char* name;
+    Bytes input;
+    std::vector<std::size_t> short_by;  // bytes the destination lacks; SIZE_MAX: all of them
+};
+
 TEST(Api, OneShotCallsNeverWritePastTheirBuffers) {
-    const Bytes input = text_like(50000, 61);
-    Bytes bk(mornak_compress_bound(input.size()) + 64, 0xAA);
-    std::size_t size = 0;
-    ASSERT_EQ(mornak_compress(input.data(), input.size(), bk.data(), bk.size() - 64, &size), MORNAK_OK);
-    EXPECT_LE(size, mornak_compress_bound(input.size()));
-    bk.resize(size);
-    for (const std::size_t short_by : {std::size_t{1}, std::size_t{7}, size}) {
-        SCOPED_TRACE(short_by);
-        Bytes room(size + 16, 0xAA);
-        std::size_t got = 1;
-        EXPECT_EQ(mornak_compress(input.data(), input.size(), room.data(), size - short_by, &got),
-                  MORNAK_ERROR_DST_TOO_SMALL);
-        EXPECT_EQ(got, 0u);
-        EXPECT_EQ(Bytes(room.begin() + static_cast<long>(size - short_by), room.end()),
-                  Bytes(16 + short_by, 0xAA));
-        Bytes back(input.size() + 16, 0xAA);
-        EXPECT_EQ(mornak_decompress(bk.data(), bk.size(), back.data(), input.size() - short_by % input.size() - 1, &got),
-                  MORNAK_ERROR_DST_TOO_SMALL);
-        EXPECT_EQ(got, 0u);
-        EXPECT_EQ(back, Bytes(input.size() + 16, 0xAA));  // refused before a byte was written
+    const Bytes pairs = distinct_pairs();
+    const std::vector<ShortRoomRow> rows = {
+        {"text", text_like(50000, 61), {1, 7, SIZE_MAX}},
+        // Literals up to one byte past the first CLEAR_CODE: the step that
+        // writes the last code before it and the CLEAR_CODE starts at byte
+        // 122787 of the 122798-byte file and stores words up to byte 122796.
+        {"room_ends_inside_the_step_that_writes_a_clear_code", Bytes(pairs.begin(), pairs.begin() + 65279), {2}},
+    };
+    for (const ShortRoomRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes& input = row.input;
+        Bytes bk(mornak_compress_bound(input.size()) + 64, 0xAA);
+        std::size_t size = 0;
+        ASSERT_EQ(mornak_compress(input.data(), input.size(), bk.data(), bk.size() - 64, &size), MORNAK_OK);
+        EXPECT_LE(size, mornak_compress_bound(input.size()));
+        bk.resize(size);
+        for (const std::size_t short_by : row.short_by) {
+            SCOPED_TRACE(short_by);
+            const std::size_t lacking = std::min(short_by, size);
+            Bytes room(size + 16, 0xAA);
+            std::size_t got = 1;
+            EXPECT_EQ(mornak_compress(input.data(), input.size(), room.data(), size - lacking, &got),
+                      MORNAK_ERROR_DST_TOO_SMALL);
+            EXPECT_EQ(got, 0u);
+            EXPECT_EQ(Bytes(room.begin() + static_cast<long>(size - lacking), room.end()), Bytes(16 + lacking, 0xAA));
+            Bytes back(input.size() + 16, 0xAA);
+            EXPECT_EQ(mornak_decompress(bk.data(), bk.size(), back.data(), input.size() - std::min(short_by, input.size()),
+                                        &got),
+                      MORNAK_ERROR_DST_TOO_SMALL);
+            EXPECT_EQ(got, 0u);
+            EXPECT_EQ(back, Bytes(input.size() + 16, 0xAA));  // refused before a byte was written
+        }
+        Bytes back(input.size());
+        std::size_t got = 0;
+        EXPECT_EQ(mornak_decompress(bk.data(), bk.size(), back.data(), back.size(), &got), MORNAK_OK);
+        EXPECT_EQ(got, input.size());
+        EXPECT_TRUE(back == input);
     }
-    Bytes back(input.size());
-    std::size_t got = 0;
-    EXPECT_EQ(mornak_decompress(bk.data(), bk.size(), back.data(), back.size(), &got), MORNAK_OK);
-    EXPECT_EQ(got, input.size());
-    EXPECT_TRUE(back == input);
 }
 
 TEST(Api, CompressBoundHoldsForTheWorstInputs) {
@@ -355,6 +392,7 @@ TEST(Api, DamagedFilesFailWithTheirOwnStatusAtTheirByteWhateverTheChunks) {
         mornak_verifier_fault(verifier.get(), &fault);
         EXPECT_EQ(status, verified);
         EXPECT_EQ(fault.at_byte, row.status == MORNAK_OK ? row.verified_at : row.at_byte);
+        EXPECT_EQ(fault.restored, row.restored);
     }
 }
 

@@ -1,5 +1,43 @@
 #include "round_trip_rows.hpp"
 
+#include <stdexcept>
+
+#include "decoder_trace.hpp"
+#include "format.hpp"
+
+namespace {
+
+// Input whose stream, after the code that leaves one 16-bit entry free, has
+// the literal 0x80 and then an entry of 32768 or more: the 17 bits after that
+// code read as END_CODE at 17 bits, though the stream goes on. Noise fills
+// the first dictionary and a CLEAR_CODE follows; a fill takes 982250 bits, so
+// in the second dictionary, filled by text, that code ends on bit 4 of a
+// byte: a reader fed a byte at a time first takes it with exactly 68 bits
+// after it. The 0x80 comes right after the code's bytes; then the text again
+// from the code before, which the newest entries match.
+Bytes seventeen_bits_that_look_like_the_end() {
+    const Bytes base = random_bytes(100000, 21) + text_like(500000, 22);
+    const auto codes = decode_stream(encode(base).stream).codes;
+    std::size_t k = 0, end = 0;
+    while (k + 1 < codes.size() && (codes[k].entries != mornak::CODE_LIMIT - 1 || codes[k].end_bit % 8 != 4)) {
+        end += codes[k++].length;
+    }
+    if (k < 1 || k + 1 >= codes.size()) {
+        throw std::runtime_error("the second dictionary never fills");
+    }
+    end += codes[k].length;
+    const auto from = static_cast<long>(end - codes[k].length - codes[k - 1].length);
+    const Bytes input = Bytes(base.begin(), base.begin() + static_cast<long>(end)) + Bytes{0x80} +
+                        Bytes(base.begin() + from, base.begin() + from + 1000);
+    const auto made = decode_stream(encode(input).stream).codes;
+    if (made[k].end_bit != codes[k].end_bit || made[k + 1].code != 0x80 || made[k + 2].code < 32768) {
+        throw std::runtime_error("the 17 bits after the code do not look like the end");
+    }
+    return input;
+}
+
+}  // namespace
+
 const std::vector<RoundTrip>& round_trip_rows() {
     static const std::vector<RoundTrip> rows = [] {
         const Bytes pairs = distinct_pairs();
@@ -29,6 +67,9 @@ const std::vector<RoundTrip>& round_trip_rows() {
             // and the closing codes' 68 make whole bytes, so no closing bit is
             // dropped: the reader must take exactly 68 bits left as a 17-bit close.
             {"closing_codes_at_17_bits_with_68_bits_left", prefix(65278) + prefix(65278), 17, 16, 1, 68},
+            // While the stream's end is unknown, 68 bits after that code are
+            // too few to tell 17-bit closing codes from more 16-bit codes.
+            {"seventeen_bits_that_look_like_the_end", seventeen_bits_that_look_like_the_end()},
         };
         // With one literal per byte, a prefix of n bytes makes n - 1 entries and
         // ends with next_code = 257 + n: equal to max_code for n = 2^w - 258.
