@@ -48,7 +48,6 @@ async function run(m, id, job, file) {
   if (status === ERROR_MEMORY) throw new Error("not enough memory for the codec");
   if (status === ERROR_TOO_LARGE) throw new Error(`${size} bytes is more than this page takes`);
   const input = m._web_input_area();
-  const output = m._web_output_area();
   const area = m._web_input_capacity();
   const parts = []; // Blobs of the output so far
   let batchBytes = 0; // output in the batch, not in a Blob yet
@@ -72,6 +71,7 @@ async function run(m, id, job, file) {
       while (status === MORE) {
         status = m._web_step();
         const n = m._web_produced();
+        const output = m._web_output();
         if (n > 0) {
           // Copied out at once: the area is written again by the next step.
           if (batchBytes + n > batch.length) {
