@@ -21,8 +21,8 @@
 
 namespace {
 
-// The worker reads the file in larger parts and hands them over an area at a
-// time, reporting progress after each.
+// The worker reads the file in parts of up to this size and hands each over
+// in one call, reporting progress after each.
 constexpr std::size_t INPUT_AREA = 1 << 20;   // bytes of the file per call
 constexpr std::size_t OUTPUT_AREA = 1 << 20;  // bytes the encoder writes per step
 
