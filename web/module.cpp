@@ -5,8 +5,9 @@
 // The worker copies each chunk of the file into the input area, calls
 // web_give, then web_step until it returns something other than MORNAK_MORE
 // or web_wants_input says the chunk is used up; after each step it copies
-// web_produced() bytes out of the output area. Nothing here grows with the
-// file: the contexts are made once and kept, the areas are fixed.
+// web_produced() bytes from web_output() out of the module's memory before
+// the next call. Nothing here grows with the file: the contexts are made once
+// and kept, the areas are fixed.
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
@@ -20,10 +21,10 @@
 
 namespace {
 
-// The worker reads the file in larger parts and hands them over an area at a
-// time, reporting progress after each.
+// The worker reads the file in parts of up to this size and hands each over
+// in one call, reporting progress after each.
 constexpr std::size_t INPUT_AREA = 1 << 20;   // bytes of the file per call
-constexpr std::size_t OUTPUT_AREA = 1 << 20;  // bytes written per step
+constexpr std::size_t OUTPUT_AREA = 1 << 20;  // bytes the encoder writes per step
 
 enum Job { convert = 0, restore = 1, check = 2 };
 
@@ -42,7 +43,8 @@ struct Current {
     bool header_seen = false;
     mornak_in in{input_area, 0, 0};
     int finish = 0;
-    std::size_t produced = 0;      // bytes the last step wrote to the output area
+    const unsigned char* output = output_area;  // where the last step's bytes are
+    std::size_t produced = 0;      // how many bytes the last step gave
     mornak_fault header_fault{};   // a fault of the header, found before any context runs
     mornak_status status = MORNAK_MORE;
 };
@@ -56,7 +58,6 @@ extern "C" {
 
 EMSCRIPTEN_KEEPALIVE unsigned char* web_input_area() { return input_area; }
 EMSCRIPTEN_KEEPALIVE std::size_t web_input_capacity() { return INPUT_AREA; }
-EMSCRIPTEN_KEEPALIVE unsigned char* web_output_area() { return output_area; }
 
 // Starts a job on a file of `file_size` bytes (a double: JavaScript's number).
 // MORNAK_MORE when it can take input, MORNAK_ERROR_MEMORY when its context
@@ -117,8 +118,10 @@ EMSCRIPTEN_KEEPALIVE int web_give(std::size_t size, int finish) {
     return current.status;
 }
 
-// One run of the job's context over what is left of the chunk.
+// One run of the job's context over what is left of the chunk. Restoring
+// hands out the decoder's own run of restored bytes, not a copy of it.
 EMSCRIPTEN_KEEPALIVE int web_step() {
+    current.output = output_area;
     current.produced = 0;
     if (current.status != MORNAK_MORE) {
         return current.status;
@@ -127,18 +130,21 @@ EMSCRIPTEN_KEEPALIVE int web_step() {
     switch (current.job) {
         case convert:
             current.status = mornak_encoder_run(encoder, &current.in, &out, current.finish);
+            current.produced = out.pos;
             break;
         case restore:
-            current.status = mornak_decoder_run(decoder, &current.in, &out, current.finish);
+            current.status = mornak_decoder_run_direct(decoder, &current.in, current.finish, &current.output,
+                                                       &current.produced);
             break;
         case check:
             current.status = mornak_verifier_run(verifier, &current.in, current.finish);
             break;
     }
-    current.produced = out.pos;
     return current.status;
 }
 
+// What the last step gave: valid until the next call into the module.
+EMSCRIPTEN_KEEPALIVE const unsigned char* web_output() { return current.output; }
 EMSCRIPTEN_KEEPALIVE std::size_t web_produced() { return current.produced; }
 
 // The chunk is used up and more of the file is awaited.

@@ -1,12 +1,15 @@
 // The page's worker: converts, restores or checks one file at a time with the
-// module, reading the file in parts, handing each to the module an area at a
-// time and gathering what comes out into Blobs: neither the file nor the
-// output is ever whole in the module's memory.
+// module, reading the file through a stream, handing it to the module an
+// area at a time and gathering what comes out into Blobs: neither the file
+// nor the output is ever whole in the module's memory or here.
 //
 // In:  {id, job: "convert" | "restore" | "check", file}
-// Out: {id, type: "progress", read}            after each area, bytes taken
+// Out: {id, type: "progress", read}            after each part read, bytes taken
 //      {id, type: "done", outcome, ...}         outcome "done" or "damaged"
 //      {id, type: "failed", message}            anything else that went wrong
+//
+// Fresh memory costs more than the bytes copied into it, so the buffers here
+// are made once and kept for every job.
 "use strict";
 
 const MORE = 1;
@@ -15,13 +18,15 @@ const ERROR_TOO_LARGE = -6;
 const ERROR_INPUT_LONGER = -7;
 const ERROR_INPUT_SHORTER = -8;
 const JOBS = { convert: 0, restore: 1, check: 2 };
-// Output is gathered here and put into a Blob when it is full: one Blob per
-// step costs several times more, and fresh memory for each copy costs more
-// than the copy. Kept for every job; a Blob holds a copy of its bytes.
+const HEADER_BYTES = 8;
+// Output is gathered here and put into a Blob when it is full: a Blob costs
+// more than its bytes alone, so few large ones cost less than many small
+// ones. A Blob holds a copy of its bytes.
 const batch = new Uint8Array(16 << 20);
-// Bytes of the file asked for at a time: each request is a round trip to the
-// browser, which costs more than the bytes below a few MiB.
-const READ = 16 << 20;
+// The file is read into this buffer: the stream takes it for each read and
+// gives it back with the bytes, as many as have arrived, up to its size.
+const READ_BYTES = 1 << 20;
+let readBuffer = new ArrayBuffer(READ_BYTES);
 
 function fromBase64(text) {
   const binary = atob(text);
@@ -33,12 +38,25 @@ function fromBase64(text) {
 // The module's bytes are handed over, so the loader fetches nothing.
 const ready = createMornak({ wasmBinary: fromBase64(MODULE_BASE64) });
 
-// A promise of the file's bytes [from, to), whose failure is seen when it is
-// awaited, not reported as unhandled when a fault ends the job first.
-function readPart(file, from, to) {
-  const promise = file.slice(from, to).arrayBuffer();
-  promise.catch(() => {});
-  return promise;
+// Reads into the read buffer until it holds at least `least` bytes or the
+// file ends: a view of what it holds, valid until the next call.
+async function readPart(reader, least) {
+  let filled = 0;
+  while (filled < least) {
+    let result;
+    try {
+      result = await reader.read(new Uint8Array(readBuffer, filled, READ_BYTES - filled));
+    } catch {
+      readBuffer = new ArrayBuffer(READ_BYTES); // the failed read keeps the one it took
+      // Chromium says "network error" of a file it will not read.
+      throw new Error("it could not be read (changed or removed since it was chosen?)");
+    }
+    const { done, value } = result;
+    readBuffer = value ? value.buffer : new ArrayBuffer(READ_BYTES);
+    if (done) break;
+    filled += value.length;
+  }
+  return new Uint8Array(readBuffer, 0, filled);
 }
 
 async function run(m, id, job, file) {
@@ -48,46 +66,54 @@ async function run(m, id, job, file) {
   if (status === ERROR_MEMORY) throw new Error("not enough memory for the codec");
   if (status === ERROR_TOO_LARGE) throw new Error(`${size} bytes is more than this page takes`);
   const input = m._web_input_area();
-  const output = m._web_output_area();
   const area = m._web_input_capacity();
   const parts = []; // Blobs of the output so far
   let batchBytes = 0; // output in the batch, not in a Blob yet
   let written = 0;
   let read = 0;
-  let codecMs = 0;
-  let next = readPart(file, 0, Math.min(READ, size));
-  for (;;) {
-    const bytes = new Uint8Array(await next);
-    read += bytes.length;
-    // The next part is read while this one is worked on.
-    const last = read >= size || bytes.length === 0;
-    next = last ? null : readPart(file, read, Math.min(read + READ, size));
-    const t0 = performance.now();
-    let at = 0;
-    do { // in pieces the module's input area holds; once for an empty file
-      const piece = bytes.subarray(at, at + area);
-      at += piece.length;
-      m.HEAPU8.set(piece, input);
-      status = m._web_give(piece.length, last && at === bytes.length ? 1 : 0);
-      while (status === MORE) {
-        status = m._web_step();
-        const n = m._web_produced();
-        if (n > 0) {
-          // Copied out at once: the area is written again by the next step.
-          if (batchBytes + n > batch.length) {
-            parts.push(new Blob([batch.subarray(0, batchBytes)]));
-            batchBytes = 0;
+  let codecMs = 0; // in the module's calls and copying to and from its memory
+  const reader = file.stream().getReader({ mode: "byob" });
+  try {
+    for (;;) {
+      // The first part holds the whole header unless the file is shorter.
+      const bytes = await readPart(reader, read === 0 ? Math.min(HEADER_BYTES, size) : 1);
+      read += bytes.length;
+      if (read > size || (bytes.length === 0 && read < size)) throw new Error("it changed while being read");
+      const last = read === size;
+      let t0 = performance.now();
+      let at = 0;
+      do { // in pieces the module's input area holds; once for an empty file
+        const piece = bytes.subarray(at, at + area);
+        at += piece.length;
+        m.HEAPU8.set(piece, input);
+        status = m._web_give(piece.length, last && at === bytes.length ? 1 : 0);
+        while (status === MORE) {
+          status = m._web_step();
+          let n = m._web_produced();
+          let from = m._web_output();
+          while (n > 0) { // copied out at once: the next step may write there again
+            if (batchBytes === batch.length) {
+              codecMs += performance.now() - t0;
+              parts.push(new Blob([batch]));
+              batchBytes = 0;
+              t0 = performance.now();
+            }
+            const k = Math.min(n, batch.length - batchBytes);
+            batch.set(m.HEAPU8.subarray(from, from + k), batchBytes);
+            batchBytes += k;
+            written += k;
+            from += k;
+            n -= k;
           }
-          batch.set(m.HEAPU8.subarray(output, output + n), batchBytes);
-          batchBytes += n;
-          written += n;
+          if (status === MORE && m._web_wants_input()) break;
         }
-        if (status === MORE && m._web_wants_input()) break;
-      }
-      self.postMessage({ id, type: "progress", read: read - bytes.length + at });
-    } while (status === MORE && at < bytes.length);
-    codecMs += performance.now() - t0;
-    if (status !== MORE || last) break;
+      } while (status === MORE && at < bytes.length);
+      codecMs += performance.now() - t0;
+      self.postMessage({ id, type: "progress", read });
+      if (status !== MORE || last) break;
+    }
+  } finally {
+    if (read < size) reader.cancel().catch(() => {}); // the browser need not read on
   }
   const name = m.UTF8ToString(m.ccall("web_output_name", "number", ["number", "string"], [JOBS[job], file.name]));
   if (status === 0) {

@@ -122,12 +122,12 @@ const flipped = Buffer.from(ABC);
 flipped[8] |= 0x80; // the first code becomes 1024 + 97
 const negative = Buffer.from(ABC);
 negative[7] = 0x80;
-// Noise gives a .bk longer than the parts the worker reads (16 MiB each);
-// cut short, it is found damaged where it stops, in the last part.
+// Noise gives a .bk of many parts as the worker reads them (1 MiB at most
+// each); cut short, it is found damaged where it stops, in the last part.
 write(folder("big"), { "big.txt": Buffer.concat([text(1 << 20, 11), noise(13 << 20, 12)]) });
 const bigBk = convertNatively(folder("big"), ["big.txt"], folder("big-native"))["big.txt"].bytes;
 const lateCut = bigBk.subarray(0, bigBk.length - 1000);
-assert.ok(lateCut.length > 16 << 20, `the cut .bk has ${lateCut.length} bytes, all in the first part`);
+assert.ok(lateCut.length > 1 << 20, `the cut .bk has ${lateCut.length} bytes, all in the first part`);
 
 // name: bytes, and what unmornak says of them restoring and checking ("" for
 // nothing wrong): the rows compare the page with unmornak's own words, these
@@ -189,6 +189,23 @@ test("the words of the example: damaged: code 1121 at byte 8 names no entry yet"
   const { page } = await open(browser);
   await choose(page, write(folder("example"), { "d.bk": flipped }));
   assert.equal((await rows(page, 1))[0].result, "damaged: code 1121 at byte 8 names no entry yet");
+});
+
+test("a file changed after it was chosen fails, and says so; the files after it still work", async () => {
+  const dir = folder("changed");
+  const [big, changed, after] = write(dir, { "big.txt": text(8 << 20, 13), "changed.txt": SAMPLE, "after.txt": SAMPLE });
+  const made = convertNatively(dir, ["after.txt"], folder("changed-native"))["after.txt"];
+  const { page } = await open(browser);
+  await choose(page, [big, changed]);
+  fs.appendFileSync(changed, "more"); // while big.txt is at work: the browser refuses to read it
+  const shown = await rows(page, 2);
+  assert.equal(shown[0].state, "done", shown[0].result);
+  assert.equal(shown[1].state, "failed", shown[1].result);
+  assert.equal(shown[1].result, "failed: it could not be read (changed or removed since it was chosen?)");
+  await choose(page, [after]);
+  const row = (await rows(page, 3))[2];
+  assert.equal(row.state, "done", row.result);
+  assert.ok((await save(page, 2)).bytes.equals(made.bytes), "the saved bytes differ from mornak's");
 });
 
 test("files over 2,147,483,647 bytes are refused before any work", async () => {
