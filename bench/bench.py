@@ -103,10 +103,12 @@ def sha256(path):
     return digest.hexdigest()
 
 
-def run_once(measure, command, stdout_path):
-    """Wall seconds, CPU seconds (user + system) and peak RSS in KiB of one run."""
+def run_once(measure, command, stdout_path, prefix=()):
+    """Wall seconds, CPU seconds (user + system) and peak RSS in KiB of one run.
+    A prefix (taskset) runs the timer under it, so that its own start-up is
+    outside the timed interval; the command inherits the pinning."""
     err_path = Path(str(stdout_path) + ".err")
-    line = subprocess.run([str(measure), str(stdout_path), str(err_path)] + command,
+    line = subprocess.run(list(prefix) + [str(measure), str(stdout_path), str(err_path)] + command,
                           capture_output=True, text=True, check=True).stdout.split()
     wall, cpu, peak, code = float(line[0]), float(line[1]), int(line[2]), int(line[3])
     if code != 0:
@@ -220,10 +222,10 @@ def measure(build, inputs, tools, runs, expected, record, pin, unrecorded):
         for i in range(runs + 1):  # the first round only warms up
             for index, (label, command) in enumerate(tools):
                 if command is None:
-                    full, out_path = prefix + [str(mornak), str(copy)], work / "console"
+                    full, out_path = [str(mornak), str(copy)], work / "console"
                 else:
-                    full, out_path = prefix + command + [str(path)], work / f"out{index}"
-                wall, cpu, peak = run_once(build / "bench" / "measure", full, out_path)
+                    full, out_path = command + [str(path)], work / f"out{index}"
+                wall, cpu, peak = run_once(build / "bench" / "measure", full, out_path, prefix)
                 if command is None:
                     check_output(path, bk, expected, record, changed, unrecorded)
                     if changed:
@@ -271,10 +273,10 @@ def measure_restore(build, inputs, tools, runs, pin):
             for label, _, command in tools:
                 restored = work / "restored"
                 if command is None:
-                    full, out_path = prefix + [str(build / "unmornak"), str(packed[label]), str(restored)], work / "console"
+                    full, out_path = [str(build / "unmornak"), str(packed[label]), str(restored)], work / "console"
                 else:
-                    full, out_path = prefix + command + [str(packed[label])], restored
-                wall, _, peak = run_once(measure_tool, full, out_path)
+                    full, out_path = command + [str(packed[label])], restored
+                wall, _, peak = run_once(measure_tool, full, out_path, prefix)
                 if i == 0 and not filecmp.cmp(restored, path, shallow=False):
                     sys.exit(f"bench: {label} did not restore {path.name}")
                 if i > 0:
