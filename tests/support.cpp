@@ -1,56 +1,26 @@
 #include "support.hpp"
 
 #include <array>
-#include <cstdio>
-#include <memory>
 #include <random>
 #include <stdexcept>
 
 #include "mornak.h"
-#include "programs/compress_file.hpp"
-
-namespace {
-
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-File temporary_file() {
-    File file(std::tmpfile(), std::fclose);
-    if (!file) {
-        throw std::runtime_error("tmpfile failed");
-    }
-    return file;
-}
-
-}  // namespace
 
 Bytes bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
 
-Encoded encode(std::span<const std::uint8_t> input) {
-    const File in = temporary_file();
-    const File console = temporary_file();
-    if (!input.empty()) {
-        std::fwrite(input.data(), 1, input.size(), in.get());
+Bytes compress(std::span<const std::uint8_t> input) {
+    Bytes bk(mornak_compress_bound(input.size()));
+    std::size_t size = 0;
+    if (mornak_compress(input.data(), input.size(), bk.data(), bk.size(), &size) != MORNAK_OK) {
+        throw std::runtime_error("mornak_compress failed");
     }
-    std::rewind(in.get());
+    bk.resize(size);
+    return bk;
+}
 
-    static Bytes stream;
-    stream.clear();
-    static mornak_encoder* const encoder = mornak_encoder_create();
-    const auto conversion = converter::compress_file(
-        encoder, in.get(), static_cast<std::int64_t>(input.size()),
-        [](std::span<const std::uint8_t> bytes) {
-            stream.insert(stream.end(), bytes.begin(), bytes.end());
-            return 0;
-        },
-        console.get());
-    if (conversion.outcome != converter::Conversion::converted) {
-        throw std::runtime_error("the conversion failed");
-    }
-    std::string text(static_cast<std::size_t>(std::ftell(console.get())), '\0');
-    std::rewind(console.get());
-    text.resize(std::fread(text.data(), 1, text.size(), console.get()));
-    // The stream without the header, which the tests check apart.
-    return {Bytes(stream.begin() + MORNAK_HEADER_BYTES, stream.end()), text};
+Bytes encode(std::span<const std::uint8_t> input) {
+    const Bytes bk = compress(input);
+    return Bytes(bk.begin() + MORNAK_HEADER_BYTES, bk.end());
 }
 
 Bytes pack(const std::vector<std::pair<std::uint32_t, int>>& codes) {
@@ -77,6 +47,19 @@ Bytes bk_at_11(std::uint32_t length, std::vector<std::uint32_t> codes, const std
         at_11.emplace_back(c, 11);
     }
     return pack({{0x626F6F6B, 32}, {__builtin_bswap32(length), 32}}) + pack(at_11);
+}
+
+std::vector<std::pair<std::uint32_t, int>> literal_codes(std::span<const std::uint8_t> bytes) {
+    std::vector<std::pair<std::uint32_t, int>> codes;
+    int width = 11;
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        codes.emplace_back(bytes[k], width);
+        const std::size_t next_entry = 258 + k;
+        if (next_entry >= (std::size_t{1} << width) - 1 && width < 16) {
+            ++width;
+        }
+    }
+    return codes;
 }
 
 Bytes distinct_pairs() {

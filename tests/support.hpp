@@ -11,16 +11,20 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes bytes_of(std::string_view text);
 
-// Converts `input` in this process as mornak does, reading it from a file.
-struct Encoded {
-    Bytes stream;         // the code stream, without the header
-    std::string console;  // what mornak printed while converting
-};
-Encoded encode(std::span<const std::uint8_t> input);
+// The code stream the library writes for `input`, without the header.
+Bytes encode(std::span<const std::uint8_t> input);
+
+// The whole .bk file the library writes for `input`.
+Bytes compress(std::span<const std::uint8_t> input);
 
 // Packs (code, width) pairs most significant bit first, dropping a last
 // partial byte: an independent statement of the stream layout.
 Bytes pack(const std::vector<std::pair<std::uint32_t, int>>& codes);
+
+// One literal code per byte at the width a reader expects after that many
+// codes from a fresh dictionary: every code but the first makes an entry,
+// and codes widen once the next entry's number reaches 2^width - 1.
+std::vector<std::pair<std::uint32_t, int>> literal_codes(std::span<const std::uint8_t> bytes);
 
 // 65537 bytes in which no two adjacent bytes repeat an earlier adjacent pair,
 // so every prefix encodes as one literal code per byte and its length alone

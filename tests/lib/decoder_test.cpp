@@ -18,8 +18,8 @@ struct ShortStream {
 TEST(Decoder, StreamCutShortFailsWhereItsBytesStop) {
     // 97, 98, 99 and END_CODE at 11 bits, END_CODE ending at bit 44, then
     // the zero codes: 9 bytes.
-    const Bytes abc = encode(bytes_of("abc")).stream;
-    const Bytes text = encode(text_like(1 << 20, 51)).stream;
+    const Bytes abc = encode(bytes_of("abc"));
+    const Bytes text = encode(text_like(1 << 20, 51));
     const auto cut = [](const Bytes& stream, std::size_t bytes) {
         return Bytes(stream.begin(), stream.begin() + static_cast<long>(bytes));
     };

@@ -24,39 +24,27 @@ struct EncoderCase {
     const char* name;
     Bytes input;
     std::vector<std::uint32_t> codes;  // all at 11 bits
-    std::string console;
 };
 
 TEST(KnownAnswers, EncoderOutputForSmallInputs) {
     const std::vector<EncoderCase> cases = {
-        {"empty_input_holds_only_the_closing_codes", {}, {257, 0, 0, 0}, "Compressing\n\n"},
-        {"single_byte", bytes_of("a"), {97, 257, 0, 0, 0}, "Compressing\n\n"},
-        {"abc", bytes_of("abc"), {97, 98, 99, 257, 0, 0, 0}, "Compressing\n\n"},
+        {"empty_input_holds_only_the_closing_codes", {}, {257, 0, 0, 0}},
+        {"single_byte", bytes_of("a"), {97, 257, 0, 0, 0}},
+        {"abc", bytes_of("abc"), {97, 98, 99, 257, 0, 0, 0}},
         {"tobeornot",
          bytes_of("TOBEORNOTTOBEORTOBEORNOT"),
-         {84, 79, 66, 69, 79, 82, 78, 79, 84, 258, 260, 262, 267, 261, 263, 265, 257, 0, 0, 0},
-         "Compressing\n\n"},
+         {84, 79, 66, 69, 79, 82, 78, 79, 84, 258, 260, 262, 267, 261, 263, 265, 257, 0, 0, 0}},
         {"sixty_a_reuses_the_entry_being_made",
          Bytes(60, 'a'),
-         {97, 258, 259, 260, 261, 262, 263, 264, 265, 266, 261, 257, 0, 0, 0},
-         "Compressing\n\n"},
-        {"dot_per_ten_thousand_bytes_after_the_first",
-         Bytes(10001, 0),
-         {},
-         "Compressing\n.\n"},
-        {"no_dot_one_byte_short", Bytes(10000, 0), {}, "Compressing\n\n"},
+         {97, 258, 259, 260, 261, 262, 263, 264, 265, 266, 261, 257, 0, 0, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Encoded encoded = encode(c.input);
-        EXPECT_EQ(encoded.console, c.console);
-        if (!c.codes.empty()) {
-            std::vector<std::pair<std::uint32_t, int>> at_11;
-            for (const auto code : c.codes) {
-                at_11.emplace_back(code, 11);
-            }
-            EXPECT_EQ(encoded.stream, pack(at_11));
+        std::vector<std::pair<std::uint32_t, int>> at_11;
+        for (const auto code : c.codes) {
+            at_11.emplace_back(code, 11);
         }
+        EXPECT_EQ(encode(c.input), pack(at_11));
     }
 }
 

@@ -17,7 +17,7 @@ namespace {
 // from the code before, which the newest entries match.
 Bytes seventeen_bits_that_look_like_the_end() {
     const Bytes base = random_bytes(100000, 21) + text_like(500000, 22);
-    const auto codes = decode_stream(encode(base).stream).codes;
+    const auto codes = decode_stream(encode(base)).codes;
     std::size_t k = 0, end = 0;
     while (k + 1 < codes.size() && (codes[k].entries != mornak::CODE_LIMIT - 1 || codes[k].end_bit % 8 != 4)) {
         end += codes[k++].length;
@@ -29,11 +29,19 @@ Bytes seventeen_bits_that_look_like_the_end() {
     const auto from = static_cast<long>(end - codes[k].length - codes[k - 1].length);
     const Bytes input = Bytes(base.begin(), base.begin() + static_cast<long>(end)) + Bytes{0x80} +
                         Bytes(base.begin() + from, base.begin() + from + 1000);
-    const auto made = decode_stream(encode(input).stream).codes;
+    const auto made = decode_stream(encode(input)).codes;
     if (made[k].end_bit != codes[k].end_bit || made[k + 1].code != 0x80 || made[k + 2].code < 32768) {
         throw std::runtime_error("the 17 bits after the code do not look like the end");
     }
     return input;
+}
+
+Bytes repeated(const Bytes& part, int times) {
+    Bytes out;
+    for (int i = 0; i < times; ++i) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
 }
 
 }  // namespace
@@ -70,6 +78,11 @@ const std::vector<RoundTrip>& round_trip_rows() {
             // While the stream's end is unknown, 68 bits after that code are
             // too few to tell 17-bit closing codes from more 16-bit codes.
             {"seventeen_bits_that_look_like_the_end", seventeen_bits_that_look_like_the_end()},
+            // One dictionary whose stream passes 2^32 / 100 bytes (42,949,672):
+            // bytes_out * 100 then wraps in the ratio rule's 32-bit arithmetic,
+            // and the rule starts a fresh dictionary about 5 MB of input later,
+            // where 64-bit arithmetic would not.
+            {"ratio_in_32_bits_past_42_9_mb_of_stream", repeated(text_like(9'500'000, 1), 16), 0, 0, 1, 0, true},
         };
         // With one literal per byte, a prefix of n bytes makes n - 1 entries and
         // ends with next_code = 257 + n: equal to max_code for n = 2^w - 258.

@@ -15,6 +15,7 @@ struct RoundTrip {
     int final_width = 0;  // width of the last data code, when pinned
     int clears = 0;       // at least this many CLEAR_CODEs
     std::uint64_t closing_bits = 0;  // stream bits after the last data code, when pinned
+    bool large = false;   // too large to convert and restore in every chunking
 };
 
 // Built once per process: the largest rows take a moment to make.

@@ -1,5 +1,5 @@
 // Everything the encoder writes decodes back to its input, and the stream's
-// widths, CLEAR_CODEs and dots are exactly where the encoder's rules put them.
+// widths and CLEAR_CODEs are exactly where the encoder's rules put them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,19 +13,16 @@
 
 namespace {
 
-std::size_t count(const std::string& text, char c) { return static_cast<std::size_t>(std::ranges::count(text, c)); }
-
-TEST(RoundTrip, DecodesBackWithWidthsClearsAndDotsWhereTheRulesPutThem) {
+TEST(RoundTrip, DecodesBackWithWidthsAndClearsWhereTheRulesPutThem) {
     for (const auto& row : round_trip_rows()) {
         SCOPED_TRACE(row.name);
-        const Encoded encoded = encode(row.input);
-        const Decoded decoded = decode_stream(encoded.stream);
+        const Bytes stream = encode(row.input);
+        const Decoded decoded = decode_stream(stream);
         ASSERT_EQ(decoded.error, "");
         ASSERT_TRUE(decoded.bytes == row.input);
 
         std::size_t dots = 0;
         EXPECT_EQ(check_ratio_rule(decoded, dots), "");
-        EXPECT_EQ(count(encoded.console, '.'), dots);
 
         const auto& codes = decoded.codes;
         if (row.end_width != 0) {
@@ -37,13 +34,13 @@ TEST(RoundTrip, DecodesBackWithWidthsClearsAndDotsWhereTheRulesPutThem) {
         const auto clears = std::ranges::count(codes, mornak::CLEAR_CODE, &TracedCode::code);
         EXPECT_GE(clears, row.clears);
         if (row.closing_bits != 0) {
-            EXPECT_EQ(8 * encoded.stream.size() - codes[codes.size() - 2].end_bit, row.closing_bits);
+            EXPECT_EQ(8 * stream.size() - codes[codes.size() - 2].end_bit, row.closing_bits);
         }
     }
 }
 
 TEST(RoundTrip, WidthScheduleAndFirstRatioCheck) {
-    const Decoded decoded = decode_stream(encode(distinct_pairs()).stream);
+    const Decoded decoded = decode_stream(encode(distinct_pairs()));
     ASSERT_EQ(decoded.error, "");
     const auto& codes = decoded.codes;
     // Counting codes from 0, the first one written at 12..16 bits.

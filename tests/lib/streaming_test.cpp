@@ -98,24 +98,41 @@ mornak_status restore_direct(mornak_decoder* d, const Bytes& bk, std::size_t in_
     return status;
 }
 
-Bytes compress(const Bytes& input) {
-    Bytes bk(mornak_compress_bound(input.size()));
-    std::size_t size = 0;
-    EXPECT_EQ(mornak_compress(input.data(), input.size(), bk.data(), bk.size(), &size), MORNAK_OK);
-    bk.resize(size);
-    return bk;
+// Restores `bk` with mornak_decoder_run and `room` bytes of output a call,
+// but once `switch_at` bytes are out, takes one run without a copy.
+mornak_status restore_mixed(mornak_decoder* d, const Bytes& bk, std::size_t room, std::size_t switch_at, Bytes& out) {
+    mornak_decoder_begin(d);
+    mornak_in in{bk.data(), bk.size(), 0};
+    std::vector<std::uint8_t> scratch(room);
+    mornak_status status = MORNAK_MORE;
+    bool switched = false;
+    while (status == MORNAK_MORE) {
+        if (!switched && out.size() >= switch_at) {
+            switched = true;
+            const unsigned char* run = nullptr;
+            std::size_t size = 0;
+            status = mornak_decoder_run_direct(d, &in, 1, &run, &size);
+            out.insert(out.end(), run, run + size);
+            continue;
+        }
+        mornak_out o{scratch.data(), scratch.size(), 0};
+        status = mornak_decoder_run(d, &in, &o, 1);
+        out.insert(out.end(), scratch.data(), scratch.data() + o.pos);
+    }
+    return status;
 }
 
 TEST(Streaming, EveryRowInEveryChunkingGivesTheOneShotBytes) {
     const Encoder encoder(mornak_encoder_create());
     const Decoder decoder(mornak_decoder_create());
     ASSERT_TRUE(encoder && decoder);
+    const std::vector<std::size_t> every_chunk = {1, 7, 4096, ALL}, every_room = {1, 13, ALL};
+    const std::vector<std::size_t> large_chunks = {65536};
     for (const RoundTrip& row : round_trip_rows()) {
         SCOPED_TRACE(row.name);
         const Bytes bk = compress(row.input);
-        ASSERT_EQ(Bytes(bk.begin() + MORNAK_HEADER_BYTES, bk.end()), encode(row.input).stream);
-        for (const std::size_t in_chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, ALL}) {
-            for (const std::size_t room : {std::size_t{1}, std::size_t{13}, ALL}) {
+        for (const std::size_t in_chunk : row.large ? large_chunks : every_chunk) {
+            for (const std::size_t room : row.large ? large_chunks : every_room) {
                 SCOPED_TRACE("input chunks of " + std::to_string(in_chunk) + ", output room " + std::to_string(room));
                 Pass converting{row.input, in_chunk, room};
                 ASSERT_EQ(convert(encoder.get(), converting), MORNAK_OK);
@@ -132,11 +149,23 @@ TEST(Streaming, EveryRowInEveryChunkingGivesTheOneShotBytes) {
                 ASSERT_TRUE(direct == row.input);
             }
         }
+        // Both ways of handing out mixed on one stream, as the area that keeps
+        // the decoder's output fills up (at 1.38 MB): one run without a copy
+        // while bytes restored into it still wait to go out.
+        for (std::size_t switch_at = 1'300'000; switch_at <= 1'400'000 && switch_at < row.input.size();
+             switch_at += 20'000) {
+            SCOPED_TRACE("1000 bytes of room a call, one run without a copy after " + std::to_string(switch_at));
+            Bytes mixed;
+            ASSERT_EQ(restore_mixed(decoder.get(), bk, 1000, switch_at, mixed), MORNAK_OK);
+            ASSERT_TRUE(mixed == row.input);
+        }
     }
 }
 
-// What the progress callback saw last, and how often the dictionary changed.
+// What the progress callback saw: the input taken at each call, the last
+// call, and how often the dictionary changed.
 struct Seen {
+    std::vector<std::uint64_t> taken;
     mornak_progress last{};
     std::uint32_t fresh_dictionaries = 0;
     static void record(void* user, const mornak_progress* p) {
@@ -144,6 +173,7 @@ struct Seen {
         seen.fresh_dictionaries += p->dictionary != seen.last.dictionary;
         EXPECT_GE(p->taken, seen.last.taken);
         EXPECT_GE(p->written, seen.last.written);
+        seen.taken.push_back(p->taken);
         seen.last = *p;
     }
 };
@@ -163,30 +193,72 @@ TEST(Streaming, ProgressEndsAtTheInputAndOutputSizesAndCountsEachFreshDictionary
         EXPECT_EQ(seen.last.dictionary, clears);
         EXPECT_EQ(seen.fresh_dictionaries, clears);
     }
+    // Every 64 KiB, also within one call that brings them all, then the end.
+    const Bytes text = text_like(200000, 32);
+    Seen seen;
+    mornak_encoder_set_progress(encoder.get(), Seen::record, &seen);
+    Pass pass{text, ALL, ALL};
+    ASSERT_EQ(convert(encoder.get(), pass), MORNAK_OK);
+    EXPECT_EQ(seen.taken, (std::vector<std::uint64_t>{65536, 131072, 196608, 200000}));
 }
 
 TEST(Streaming, UnknownSizeGivesTheHeaderAtTheEndAndTheSameStream) {
     const Encoder encoder(mornak_encoder_create());
     for (const Bytes& input : {Bytes{}, bytes_of("abc"), text_like(300000, 31)}) {
         const Bytes bk = compress(input);
-        Pass pass{input, 4096, 4096};
-        mornak_encoder_begin(encoder.get(), MORNAK_SIZE_UNKNOWN);
-        unsigned char header[MORNAK_HEADER_BYTES];
-        EXPECT_EQ(mornak_encoder_header(encoder.get(), header), MORNAK_ERROR_ORDER);
-        mornak_status status = MORNAK_MORE;
-        while (status == MORNAK_MORE) {
-            status = pass.step([&](mornak_in* in, mornak_out* out, int last) {
-                return mornak_encoder_run(encoder.get(), in, out, last);
-            });
+        // One byte of room a call keeps the last bytes waiting in the encoder
+        // after the closing codes are written: the header is not ready then.
+        for (const std::size_t room : {std::size_t{1}, std::size_t{4096}}) {
+            SCOPED_TRACE("output room " + std::to_string(room));
+            Pass pass{input, 4096, room};
+            mornak_encoder_begin(encoder.get(), MORNAK_SIZE_UNKNOWN);
+            unsigned char header[MORNAK_HEADER_BYTES];
+            mornak_status status = MORNAK_MORE;
+            while (status == MORNAK_MORE) {
+                ASSERT_EQ(mornak_encoder_header(encoder.get(), header), MORNAK_ERROR_ORDER);
+                status = pass.step([&](mornak_in* in, mornak_out* out, int last) {
+                    return mornak_encoder_run(encoder.get(), in, out, last);
+                });
+            }
+            ASSERT_EQ(status, MORNAK_OK);
+            // Until patched, the header's length reads as negative: refused.
+            std::uint64_t length = 0;
+            EXPECT_EQ(mornak_content_size(pass.output.data(), pass.output.size(), &length),
+                      MORNAK_ERROR_NEGATIVE_LENGTH);
+            ASSERT_EQ(mornak_encoder_header(encoder.get(), header), MORNAK_OK);
+            std::copy(header, header + MORNAK_HEADER_BYTES, pass.output.begin());
+            EXPECT_TRUE(pass.output == bk);
         }
-        ASSERT_EQ(status, MORNAK_OK);
-        // Until patched, the header's length reads as negative: refused.
-        std::uint64_t length = 0;
-        EXPECT_EQ(mornak_content_size(pass.output.data(), pass.output.size(), &length), MORNAK_ERROR_NEGATIVE_LENGTH);
-        ASSERT_EQ(mornak_encoder_header(encoder.get(), header), MORNAK_OK);
-        std::copy(header, header + MORNAK_HEADER_BYTES, pass.output.begin());
-        EXPECT_TRUE(pass.output == bk);
     }
+    // The most a header can give, 2^31 - 1 bytes, is taken whole; one more is
+    // refused. Zeros: the quickest bytes to encode.
+    const std::vector<std::uint8_t> zeros(std::size_t{1} << 20);
+    std::vector<std::uint8_t> room(std::size_t{1} << 16);
+    // Offers `count` zeros a MiB at a time, with finish on the last when
+    // `finish`; the last status.
+    const auto take = [&](std::uint64_t count, bool finish) {
+        mornak_status status = MORNAK_MORE;
+        std::uint64_t left = count;
+        do {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+            left -= n;
+            mornak_in in{zeros.data(), n, 0};
+            const int last = finish && left == 0 ? 1 : 0;
+            do {
+                mornak_out out{room.data(), room.size(), 0};
+                status = mornak_encoder_run(encoder.get(), &in, &out, last);
+            } while (status == MORNAK_MORE && (in.pos != in.size || last != 0));
+        } while (status == MORNAK_MORE && left != 0);
+        return status;
+    };
+    mornak_encoder_begin(encoder.get(), MORNAK_SIZE_UNKNOWN);
+    ASSERT_EQ(take(MORNAK_MAX_INPUT, true), MORNAK_OK);
+    unsigned char header[MORNAK_HEADER_BYTES];
+    ASSERT_EQ(mornak_encoder_header(encoder.get(), header), MORNAK_OK);
+    EXPECT_EQ(Bytes(header, header + MORNAK_HEADER_BYTES), (Bytes{'b', 'o', 'o', 'k', 0xFF, 0xFF, 0xFF, 0x7F}));
+    mornak_encoder_begin(encoder.get(), MORNAK_SIZE_UNKNOWN);
+    ASSERT_EQ(take(MORNAK_MAX_INPUT, false), MORNAK_MORE);
+    EXPECT_EQ(take(1, false), MORNAK_ERROR_TOO_LARGE);
 }
 
 TEST(Streaming, InterleavedContextsKeepTheirOwnStreams) {

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 #include "lib/decoder_trace.hpp"
+#include "lib/round_trip_rows.hpp"
 #include "run_mornak.hpp"
 #include "support.hpp"
 
@@ -40,14 +42,26 @@ struct CommandLineCase {
     mode_t bk_mode = 0644;  // of every .bk left after a success
 };
 
-// What mornak prints for a conversion of `input`.
-[[maybe_unused]] std::string report_for(const Bytes& input) {
-    const Encoded encoded = encode(input);
-    const std::size_t out = encoded.stream.size() + 8;
-    char ratio[32];
-    std::snprintf(ratio, sizeof ratio, "%.3f", static_cast<double>(out) / static_cast<double>(input.size()));
-    return encoded.console + "In : " + std::to_string(input.size()) + " bytes\nOut: " + std::to_string(out) +
-           " bytes\nOut/In: " + ratio + "\n";
+// The dots mornak prints for `input`: one per 10,000 bytes of each
+// dictionary, not counting the byte that began it, as the stream shows them.
+std::size_t dots_for(const Bytes& input) {
+    std::size_t dots = 0;
+    const std::string error = check_ratio_rule(decode_stream(encode(input)), dots);
+    if (!error.empty()) {
+        throw std::runtime_error(error);
+    }
+    return dots;
+}
+
+// What mornak prints for a conversion of `input`, with `dots` dots.
+std::string report_for(const Bytes& input, std::size_t dots) {
+    const std::size_t out = compress(input).size();
+    char ratio[32] = "n/a (empty input)";
+    if (!input.empty()) {
+        std::snprintf(ratio, sizeof ratio, "%.3f", static_cast<double>(out) / static_cast<double>(input.size()));
+    }
+    return "Compressing\n" + std::string(dots, '.') + "\nIn : " + std::to_string(input.size()) + " bytes\nOut: " +
+           std::to_string(out) + " bytes\nOut/In: " + ratio + "\n";
 }
 
 std::vector<CommandLineCase> cases() {
@@ -69,6 +83,11 @@ std::vector<CommandLineCase> cases() {
          "mornak: can't write to standard output: No space left on device\n"},
         {"missing_file_creates_nothing", {}, {"nope.txt"}, "Can't open file nope.txt\n", 1, {}},
         {"abc", {{"abc.txt", "abc"}}, {"abc.txt"}, ABC_REPORT, 0, {"abc.bk", "abc.txt"}, {{"abc.bk", ABC_BK}}},
+        // A dot per 10,000 bytes, counted from the byte after the first.
+        {"dot_per_ten_thousand_bytes_after_the_first", {{"z", std::string(10001, '\0')}}, {"z"},
+         report_for(Bytes(10001, 0), 1), 0, {"z", "z.bk"}},
+        {"no_dot_one_byte_short", {{"z", std::string(10000, '\0')}}, {"z"}, report_for(Bytes(10000, 0), 0), 0,
+         {"z", "z.bk"}},
         {"empty_input",
          {{"e.txt", ""}},
          {"e.txt"},
@@ -132,7 +151,7 @@ std::vector<CommandLineCase> cases() {
     rows.push_back({"sixty_four_mib_in_sixty_four_mib_of_address_space",
                     {{"zeros.bin", "", Kind::sparse, mib_64}},
                     {"zeros.bin"},
-                    report_for(Bytes(static_cast<std::size_t>(mib_64), 0)),
+                    report_for(Bytes(static_cast<std::size_t>(mib_64), 0), 6710),
                     0,
                     {"zeros.bin", "zeros.bk"},
                     {},
@@ -176,6 +195,20 @@ TEST(CommandLine, ArgumentsConsoleExitStatusAndFilesLeft) {
                 EXPECT_EQ(status.permissions(), fs::perms(row.bk_mode)) << name;
             }
         }
+    }
+}
+
+TEST(CommandLine, DotsCountAfreshWithEachDictionary) {
+    for (const RoundTrip& row : round_trip_rows()) {
+        if (row.large) {
+            continue;
+        }
+        SCOPED_TRACE(row.name);
+        Folder folder;
+        folder.make({"in", std::string(row.input.begin(), row.input.end())});
+        const Outcome outcome = run_mornak(folder.path, {"in"});
+        ASSERT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.out, report_for(row.input, dots_for(row.input)));
     }
 }
 
