@@ -162,7 +162,8 @@ void check_closing(DecodeState& s, std::uint64_t end_code_bit) {
         fail(s, MORNAK_ERROR_SHORT_FILLER, s.stream_bits);
         return;
     }
-    if (rest != 0 && peek(s, static_cast<int>(rest)) != 0) {
+    // Up to 51 bits: all of them are in the accumulator, and all are checked.
+    if (rest != 0 && (s.acc >> (64 - rest)) != 0) {
         fail(s, MORNAK_ERROR_FILLER_NOT_ZERO, s.bit);
         return;
     }

@@ -324,6 +324,16 @@ std::vector<DamagedFile> damaged_rows() {
                     {MORNAK_ERROR_UNDEFINED_CODE, fresh_at, 258, 65278}, MORNAK_ERROR_UNDEFINED_CODE, fresh_at,
                     "damaged: code 258 at byte " + std::to_string(fresh_at) + " names no entry yet"});
 
+    // Closing codes 16 bits wide: a set bit among the first 16 of their 48.
+    auto wide = literal_codes(std::span(pairs).first(40000));
+    wide.emplace_back(257, 16);
+    const std::uint64_t filler_at = 8 + bits_in(wide) / 8;
+    wide.insert(wide.end(), {{0x8000, 16}, {0, 16}, {0, 16}});
+    rows.push_back({"sixteen_bit_closing_codes_not_zero_in_their_first_bits", bk_of(40000, wide),
+                    {MORNAK_ERROR_FILLER_NOT_ZERO, filler_at, 0, 40000}, MORNAK_ERROR_FILLER_NOT_ZERO, filler_at,
+                    "damaged: the closing codes after END_CODE at byte " + std::to_string(filler_at) +
+                        " are not zero"});
+
     // A header that gives less than the stream holds, past the decoder's
     // window of recent output: not a byte past it may come out.
     const Bytes text = text_like(4 << 20, 81);
