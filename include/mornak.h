@@ -41,8 +41,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The one place the version is written: the build takes it from here. */
 #define MORNAK_VERSION_MAJOR 1
-#define MORNAK_VERSION_MINOR 3
+#define MORNAK_VERSION_MINOR 4
 #define MORNAK_VERSION_PATCH 0
 /* MAJOR * 10000 + MINOR * 100 + PATCH, as mornak_version() returns it. */
 #define MORNAK_VERSION_NUMBER \
@@ -130,6 +131,23 @@ typedef struct mornak_fault {
                              restores past the header's length); 0 otherwise */
     uint64_t restored;    /* bytes restored before the fault (all of them when there is none) */
 } mornak_fault;
+
+/* Room for the longest text mornak_fault_text gives, its terminating zero included. */
+#define MORNAK_FAULT_TEXT_BYTES 128
+
+/* What is wrong with a .bk file, in the words unmornak prints after
+ * "unmornak: FILE: ", e.g. "damaged: code 1121 at byte 8 names no entry yet":
+ * the same words for every program that reports on .bk files. fault is as
+ * mornak_decoder_fault or mornak_verifier_fault gave it; bk_size is the
+ * file's size in bytes (the words for MORNAK_ERROR_TRAILING_BYTES count the
+ * bytes from at_byte to it) and length its header's length (0 when the
+ * header itself is at fault); neither fits in a mornak_fault, which callers
+ * allocate. "" for MORNAK_OK; for a status that is no fault of a file, its
+ * name. Writes at most capacity bytes, the terminating zero included, as
+ * snprintf does, and returns the length of the whole text; text may be NULL
+ * when capacity is 0. Needs no context; any thread. */
+MORNAK_API size_t mornak_fault_text(const mornak_fault* fault, uint64_t bk_size, uint64_t length, char* text,
+                                    size_t capacity);
 
 /* ---- One-shot calls ------------------------------------------------------ */
 

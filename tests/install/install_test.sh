@@ -83,6 +83,9 @@ if command -v man > /dev/null; then
     for page in man1/mornak.1 man1/unmornak.1 man3/mornak.3; do
         warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/$page.gz" 2>&1 > /dev/null)
         [[ -z $warnings ]] || fail "$page: $warnings"
+        # The header's version, as every installed file names it.
+        MANWIDTH=80 man -l "$prefix/share/man/$page.gz" 2>/dev/null | grep -q "mornak $version" ||
+            fail "$page does not name version $version"
     done
 else
     echo "SKIPPED: no man here; the manual pages were not rendered"
@@ -94,5 +97,6 @@ printf 'installed, and it works\n' > note.txt
 "$prefix/bin/unmornak" note.bk back.txt
 cmp note.txt back.txt
 [[ $("$prefix/bin/unmornak" --test note.bk) == "note.bk: OK, 24 bytes" ]]
+[[ $("$prefix/bin/unmornak" --version) == "unmornak $version" ]] || fail "unmornak --version: $("$prefix/bin/unmornak" --version)"
 rm note.txt note.bk back.txt
 echo "installed layout, manual pages and round trip: ok"

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <set>
@@ -295,6 +296,17 @@ TEST(Api, StatusNamesAndVersion) {
     EXPECT_STREQ(mornak_status_name(static_cast<mornak_status>(2)), "MORNAK_UNKNOWN_STATUS");
     EXPECT_STREQ(mornak_status_name(static_cast<mornak_status>(MORNAK_ERROR_NOT_CANONICAL - 1)), "MORNAK_UNKNOWN_STATUS");
     EXPECT_EQ(mornak_version(), static_cast<unsigned>(MORNAK_VERSION_NUMBER));
+    // The words for any status fit the room the header gives, at the largest numbers.
+    for (int s = MORNAK_ERROR_NOT_CANONICAL - 1; s <= MORNAK_MORE + 1; ++s) {
+        const mornak_fault worst{static_cast<mornak_status>(s), UINT64_MAX, UINT32_MAX, UINT64_MAX};
+        char text[MORNAK_FAULT_TEXT_BYTES];
+        const std::size_t length = mornak_fault_text(&worst, 0, UINT64_MAX, text, sizeof text);
+        EXPECT_LT(length, sizeof text) << mornak_status_name(worst.status);
+        EXPECT_EQ(std::strlen(text), length);
+    }
+    char cut[9] = "xxxxxxxx";
+    EXPECT_EQ(mornak_fault_text(nullptr, 0, 0, cut, 4), std::strlen("MORNAK_ERROR_NULL"));
+    EXPECT_STREQ(cut, "MOR");
 }
 
 // A .bk file of `length` bytes whose stream is `codes`.
@@ -308,6 +320,17 @@ std::uint64_t bits_in(const std::vector<std::pair<std::uint32_t, int>>& codes) {
         bits += static_cast<std::uint64_t>(width);
     }
     return bits;
+}
+
+// unmornak's words for `fault` of `file`.
+std::string words_of(const mornak_fault& fault, const Bytes& file) {
+    std::uint64_t length = 0;
+    if (mornak_content_size(file.data(), file.size(), &length) != MORNAK_OK) {
+        length = 0;
+    }
+    char text[MORNAK_FAULT_TEXT_BYTES];
+    mornak_fault_text(&fault, file.size(), length, text, sizeof text);
+    return text;
 }
 
 // The rows of the shared table, and damage that only a large stream can hold.
@@ -381,6 +404,7 @@ TEST(Api, DamagedFilesFailWithTheirOwnStatusAtTheirByteWhateverTheChunks) {
         }
         mornak_fault fault;
         mornak_decoder_fault(decoder.get(), &fault);
+        const std::string restoring_words = words_of(fault, row.file);
         EXPECT_EQ(status, expected.status);
         EXPECT_EQ(fault.status, expected.status);
         EXPECT_EQ(fault.at_byte, expected.at_byte);
@@ -417,6 +441,7 @@ TEST(Api, DamagedFilesFailWithTheirOwnStatusAtTheirByteWhateverTheChunks) {
         EXPECT_EQ(status, row.checking);
         EXPECT_EQ(fault.at_byte, row.checking_at);
         EXPECT_EQ(fault.restored, expected.restored);
+        EXPECT_EQ(expected.status != MORNAK_OK ? restoring_words : words_of(fault, row.file), row.words);
     }
 }
 
