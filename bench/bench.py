@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Times mornak beside other compressors and checks that its output never changes.
+"""Times mornak beside other compressors, converting and restoring.
 
 Every tool runs once to warm up, then --runs times, the tools taking turns run
 by run (A B C A B C ...) so that a drift of the machine's speed hits them
@@ -8,15 +8,14 @@ time as MB/s (10^6 bytes per second of input) with the spread of the wall
 times (min-max), the compressed size as a share of the input, the median wall
 time over that of `compress -c`, and the largest peak resident memory of the
 runs; per input, the CLEAR_CODEs in mornak's stream and the share of input
-bytes it encoded with a full dictionary. Every .bk mornak writes is checked
-against the SHA-256 recorded in bench/expected.sha256; any difference fails the
-bench. Run through bench/run, which builds the binaries first.
+bytes it encoded with a full dictionary. Every file a tool restores is
+compared with its input; any difference fails the bench. Run through
+bench/run, which builds the binaries first.
 """
 
 import argparse
 import datetime
 import filecmp
-import hashlib
 import os
 import platform
 import shutil
@@ -27,7 +26,6 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 CORPUS = ROOT.parent / "shared" / "corpus"
-EXPECTED = ROOT / "bench" / "expected.sha256"
 
 # name, kind, bytes, seed: made by make_input, the same on every machine.
 GENERATED = [
@@ -95,14 +93,6 @@ RESTORE_TOOLS = [
 MIB = 1 << 20
 
 
-def sha256(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
-
-
 def run_once(measure, command, stdout_path, prefix=()):
     """Wall seconds, CPU seconds (user + system) and peak RSS in KiB of one run.
     A prefix (taskset) runs the timer under it, so that its own start-up is
@@ -128,19 +118,6 @@ def machine():
     compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout.splitlines()
     return (f"{cpu}, {os.cpu_count()} cores, Linux {platform.release()}, "
             f"{compiler[0] if compiler else 'unknown compiler'}")
-
-
-def load_expected():
-    """(name, SHA-256 of the input or None) -> SHA-256 of the .bk. The input's
-    sum is kept for files taken from the machine, which differ between
-    machines: each machine's inputs have their own line."""
-    expected = {}
-    if EXPECTED.exists():
-        for line in EXPECTED.read_text().splitlines():
-            if line.strip():
-                digest, name, *source = line.split()
-                expected[(name, source[0] if source else None)] = digest
-    return expected
 
 
 def prepare_inputs(build, wanted):
@@ -189,30 +166,13 @@ def stream_stats(build, source, bk):
     return clears, full, further
 
 
-def check_output(path, bk, expected, record, changed, unrecorded):
-    name, digest = path.name, sha256(bk)
-    source = sha256(path) if path.parent.name == "data" and not any(g[0] == name for g in GENERATED) else None
-    if record:
-        expected[(name, source)] = digest
-        return
-    want = expected.get((name, source))
-    if want is None:
-        if name not in unrecorded:
-            unrecorded.append(name)
-            print(f"note: no recorded SHA-256 for {name}.bk from this input (--record adds it)", file=sys.stderr)
-    elif want != digest:
-        changed.append(name)
-        print(f"OUTPUT CHANGED: {name}.bk has SHA-256 {digest}, recorded {want}", file=sys.stderr)
-
-
-def measure(build, inputs, tools, runs, expected, record, pin, unrecorded):
+def measure(build, inputs, tools, runs, pin):
     work = build / "work"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     mornak = build / "mornak"
     prefix = ["taskset", "-c", pin] if pin else []
     results = []  # dicts: input, kind, size, tool, out, wall, lo, hi, cpu, peak, clears, full
-    changed = []
     for path, kind in inputs:
         size = path.stat().st_size
         copy = work / path.name  # mornak writes its .bk beside the input
@@ -226,10 +186,6 @@ def measure(build, inputs, tools, runs, expected, record, pin, unrecorded):
                 else:
                     full, out_path = command + [str(path)], work / f"out{index}"
                 wall, cpu, peak = run_once(build / "bench" / "measure", full, out_path, prefix)
-                if command is None:
-                    check_output(path, bk, expected, record, changed, unrecorded)
-                    if changed:
-                        return results, changed
                 if i > 0:
                     for series, value in zip(samples[label], (wall, cpu, peak)):
                         series.append(value)
@@ -243,7 +199,7 @@ def measure(build, inputs, tools, runs, expected, record, pin, unrecorded):
                                 cpu=statistics.median(cpus), peak=max(peaks), clears=clears, full=full_share,
                                 further=further))
             print(f"  {path.name:20} {label:12} {statistics.median(walls):8.3f} s", file=sys.stderr)
-    return results, changed
+    return results
 
 
 def measure_restore(build, inputs, tools, runs, pin):
@@ -449,7 +405,6 @@ def main():
     parser.add_argument("--tools", help="comma-separated labels to run, e.g. 'mornak,compress -c'")
     parser.add_argument("--inputs", help="comma-separated input names to run")
     parser.add_argument("--pin", help="run every command on this CPU only (taskset -c)")
-    parser.add_argument("--record", action="store_true", help="record the SHA-256 of every .bk instead of checking")
     parser.add_argument("--results", type=Path, default=ROOT / "bench" / "results.md")
     args = parser.parse_args()
 
@@ -472,17 +427,12 @@ def main():
             continue
         restore_tools.append((label, make, command))
     inputs = prepare_inputs(build, set(args.inputs.split(",")) if args.inputs else None)
-    expected = load_expected()
-    unrecorded = []  # inputs whose .bk had no recorded sum to check against
-    results, changed = measure(build, inputs, tools, args.runs, expected, args.record, args.pin, unrecorded) \
-        if tools else ([], [])
+    results = measure(build, inputs, tools, args.runs, args.pin) if tools else []
     full_run = not wanted_tools and not args.inputs and not args.pin
     pinned = []
-    if full_run and not changed:  # mornak beside compress again, both on one core
+    if full_run:  # mornak beside compress again, both on one core
         pair = [t for t in tools if t[0] in ("mornak", "compress -c")]
-        pinned, changed = measure(build, inputs, pair, args.runs, expected, False, "0", unrecorded)
-    if changed:
-        sys.exit(f"bench: FAILED, mornak's output changed for {', '.join(changed)}")
+        pinned = measure(build, inputs, pair, args.runs, "0")
     restored = measure_restore(build, inputs, restore_tools, args.runs, args.pin) if restore_tools else []
     library = measure_library(build, inputs, args.runs, args.pin) if not wanted_tools or "library" in wanted_tools \
         else {}
@@ -490,18 +440,10 @@ def main():
     if full_run and restored:
         pair = [t for t in restore_tools if t[0] in ("unmornak", "compress -d")]
         pinned_restore = measure_restore(build, inputs, pair, args.runs, "0")
-    if args.record:
-        EXPECTED.write_text("".join(f"{d}  {n}{'  ' + s if s else ''}\n"
-                                    for (n, s), d in sorted(expected.items(), key=lambda e: (e[0][0], e[0][1] or ""))))
-        print(f"recorded {len(expected)} SHA-256 sums in {EXPECTED}", file=sys.stderr)
 
     pin_note = f" All commands ran on CPU {args.pin} only (taskset)." if args.pin else ""
     report = [f"Measured {datetime.date.today()} on {machine()}.",
-              f"Median of {args.runs} runs after one warm-up, tools taking turns run by run; "
-              + (f"every .bk matched its recorded SHA-256" if not unrecorded else
-                 f"every other .bk matched its recorded SHA-256; none was recorded for {', '.join(unrecorded)} "
-                 f"from this machine's input")
-              + f".{pin_note}", ""]
+              f"Median of {args.runs} runs after one warm-up, tools taking turns run by run.{pin_note}", ""]
     if results:
         report += [table(results), "", targets(results), ""]
     if pinned:
