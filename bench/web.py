@@ -26,7 +26,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
-import bench  # noqa: E402  (the same inputs as bench/run)
+from inputs import prepare_inputs  # noqa: E402  (the same inputs as bench/run)
+from report import machine  # noqa: E402
 
 
 def build():
@@ -63,7 +64,7 @@ def main():
 
     build()
     out = ROOT / "build" / "bench"
-    inputs = bench.prepare_inputs(out, set(args.inputs.split(",")) if args.inputs else None)
+    inputs = prepare_inputs(out, set(args.inputs.split(",")) if args.inputs else None)
     work = out / "web"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
@@ -106,7 +107,7 @@ def main():
                 judged.append(f"- {direction}, inputs {label}: the page at {min(group):.2f} to {max(group):.2f} of "
                               f"native; at least 0.5 on {met} of {len(group)}")
     chromium = subprocess.run(["/usr/bin/chromium", "--version"], capture_output=True, text=True).stdout.strip()
-    report = [f"Measured {datetime.date.today()} on {bench.machine()}, {chromium}, headless.",
+    report = [f"Measured {datetime.date.today()} on {machine()}, {chromium}, headless.",
               f"Median of {args.runs} runs after one warm-up; the native figure is the mean of the library's medians "
               f"right before and right after the page's runs of that input; every output of the page matched the "
               f"native one.", "",
