@@ -1,4 +1,5 @@
-// The decoder's context, shared by its streaming calls and the test hooks.
+// The decoder's context, shared by its stream API (decoder.cpp), its code
+// loop (decode_loop.cpp) and the test hooks (internal.hpp).
 //
 // The decoder restores into an area that keeps a window of recent output
 // behind the bytes it hands out: a dictionary string is copied from where it
@@ -12,6 +13,7 @@
 #include <cstdint>
 
 #include "format.hpp"
+#include "lifecycle.hpp"
 #include "mornak.h"
 #include "tables_memory.hpp"
 
@@ -54,40 +56,59 @@ static_assert(sizeof(DecoderTables) <= TABLES_BYTES);
 using CodeTrace = void (*)(void* user, std::uint32_t code, int width, std::uint64_t end_bit, std::uint32_t length,
                            std::uint32_t next_entry);
 
-// Where decoding stands. Bit positions count from the first bit after the header.
+// Where decoding stands. Bit positions count from the first bit after the
+// header. A fresh DecodeState is a stream's start: an empty dictionary at
+// 11 bits, nothing received.
 struct DecodeState {
-    std::uint64_t stream_bits;  // bits of the stream received so far; all of them once end_known
-    bool end_known;             // the caller said no more comes
-    std::uint64_t bit;          // stream bits taken so far
-    std::uint64_t acc;          // `count` bits not yet taken, left-aligned
-    int count;
-    std::size_t in_at, in_end;  // the unread part of the input block
-    std::uint64_t expected;     // the header's length
-    std::uint64_t window;       // absolute output offset of area[0]
-    std::size_t fill;           // area bytes in use
-    std::size_t handed;         // area bytes already handed out
-    int width;
-    std::uint32_t next;         // number of the next entry
-    bool fresh;                 // no data code since the start or the last CLEAR_CODE
-    std::uint32_t previous;     // the last data code
-    std::uint64_t previous_pos;
-    std::uint32_t previous_length;
-    bool ended;                 // END_CODE checked, or a fault
-    mornak_status fault;
-    std::uint64_t fault_bit;    // stream bit where the fault was found
-    std::uint32_t fault_code;
+    std::uint64_t stream_bits = 0;  // bits of the stream received so far; all of them once end_known
+    bool end_known = false;         // the caller said no more comes
+    std::uint64_t bit = 0;          // stream bits taken so far
+    std::uint64_t acc = 0;          // `count` bits not yet taken, left-aligned
+    int count = 0;
+    std::size_t in_at = 0, in_end = 0;  // the unread part of the input block
+    std::uint64_t expected = 0;     // the header's length
+    std::uint64_t window = 0;       // absolute output offset of area[0]
+    std::size_t fill = 0;           // area bytes in use
+    std::size_t handed = 0;         // area bytes already handed out
+    int width = INITIAL_CODE_BITS;
+    std::uint32_t next = FIRST_FREE_CODE;  // number of the next entry
+    bool fresh = true;              // no data code since the start or the last CLEAR_CODE
+    std::uint32_t previous = 0;     // the last data code
+    std::uint64_t previous_pos = 0;
+    std::uint32_t previous_length = 0;
+    bool ended = false;             // END_CODE checked, or a fault
+    mornak_status fault = MORNAK_OK;
+    std::uint64_t fault_bit = 0;    // stream bit where the fault was found
+    std::uint32_t fault_code = 0;
 };
+
+// Bytes restored so far.
+inline std::uint64_t restored(const DecodeState& s) { return s.window + s.fill; }
+
+// A setting of the tests' (internal.hpp), kept from stream to stream.
+struct Tracing {
+    CodeTrace trace = nullptr;
+    void* user = nullptr;
+};
+
+// Everything about one stream: begin replaces it whole.
+struct DecoderStream {
+    Lifecycle life;
+    std::uint8_t header[HEADER_BYTES] = {};
+    std::size_t header_got = 0;  // header bytes received
+    DecodeState decode;
+};
+
+// The code loop (decode_loop.cpp): decodes until the area holds more than
+// `limit` bytes (at most AREA_LIMIT), the stream has ended, or its end is
+// unknown and too little of it is in hand.
+void decode_batch(DecoderTables& t, DecodeState& s, const Tracing& tracing, std::size_t limit);
 
 }  // namespace mornak
 
+// The tables, made at create; the settings, which begin keeps; the stream.
 struct mornak_decoder {
     mornak::DecoderTables* tables = nullptr;
-    mornak::DecodeState s{};
-    bool begun = false;
-    bool finishing = false;      // a run with finish set has come
-    mornak_status misuse = MORNAK_OK;  // a sticky error of the caller's
-    std::uint8_t header[mornak::HEADER_BYTES] = {};
-    std::size_t header_got = 0;  // header bytes received
-    mornak::CodeTrace trace = nullptr;
-    void* trace_user = nullptr;
+    mornak::Tracing tracing;
+    mornak::DecoderStream s;
 };

@@ -9,6 +9,7 @@
 
 #include "code_writer.hpp"
 #include "format.hpp"
+#include "lifecycle.hpp"
 #include "mornak.h"
 #include "string_table.hpp"
 #include "tables_memory.hpp"
@@ -35,28 +36,17 @@ static_assert(STAGING_BYTES >= HEADER_BYTES + WRITE_MARGIN);
 
 static_assert(sizeof(StringTable) <= TABLES_BYTES);
 
-enum class Phase {
-    unready,  // never begun
-    running,  // taking input
-    closed,   // closing codes written; output may still wait in the staging area
-    done,     // everything is out
-    failed,   // `error` is sticky until the next begin
-};
-
 // Why the encoding loop stopped.
 enum class Stop { input_used, output_full, clear };
 
-}  // namespace
-
-struct mornak_encoder {
-    StringTable* table = nullptr;
-    Phase phase = Phase::unready;
-    mornak_status error = MORNAK_OK;
+// Everything about one stream: begin replaces it whole.
+struct EncoderStream {
+    Lifecycle life;
     std::int64_t size = 0;       // bytes the input must have, or MORNAK_SIZE_UNKNOWN
     std::uint64_t taken = 0;     // input bytes taken since begin
     std::uint64_t written = 0;   // .bk bytes stored since begin, header included
     std::uint64_t next_progress = PROGRESS_STEP;  // `taken` at the next progress call
-    bool finishing = false;      // a run with finish set has come
+    bool closed = false;         // the closing codes are written; output may still wait in `staging`
 
     // The dictionary. Below 16 bits `next_code` never exceeds `max_code`
     // between steps, so every code written fits in `code_width` bits.
@@ -76,34 +66,42 @@ struct mornak_encoder {
     int out_count = 0;
     std::uint8_t staging[STAGING_BYTES] = {};
     std::size_t staged_from = 0, staged_to = 0;  // bytes waiting for output room
+};
 
-    mornak_progress_fn progress = nullptr;
+// What the caller set, kept from stream to stream.
+struct ProgressHook {
+    mornak_progress_fn callback = nullptr;
     void* user = nullptr;
+};
+
+}  // namespace
+
+// The tables, made at create; the settings, which begin keeps; the stream.
+struct mornak_encoder {
+    StringTable* table = nullptr;
+    ProgressHook progress;
+    EncoderStream s;
 };
 
 namespace {
 
-mornak_status fail(mornak_encoder& e, mornak_status error) {
-    e.phase = Phase::failed;
-    e.error = error;
-    return error;
-}
-
-void report(const mornak_encoder& e) {
-    if (e.progress != nullptr) {
-        const mornak_progress p{e.taken, e.written, e.dictionary, e.bytes_in};
-        e.progress(e.user, &p);
+void report(const ProgressHook& hook, const EncoderStream& s) {
+    if (hook.callback != nullptr) {
+        const mornak_progress p{s.taken, s.written, s.dictionary, s.bytes_in};
+        hook.callback(hook.user, &p);
     }
 }
 
-void fresh_dictionary(mornak_encoder& e) {
-    clear_table(*e.table);
-    e.code_width = INITIAL_CODE_BITS;
-    e.max_code = (1u << INITIAL_CODE_BITS) - 1;
-    e.next_code = FIRST_FREE_CODE;
-    e.ratio_mark = START_RATIO_MARK;
-    e.bytes_in = 0;
-    e.bytes_out = 0;
+// An empty dictionary at 11 bits, with the ratio rule's counters afresh.
+void fresh_dictionary(StringTable& table, EncoderStream& s) {
+    clear_table(table);
+    s.code_width = INITIAL_CODE_BITS;
+    s.max_code = (1u << INITIAL_CODE_BITS) - 1;
+    s.next_code = FIRST_FREE_CODE;
+    s.ratio_mark = START_RATIO_MARK;
+    s.next_check = RATIO_CHECK_GAP;
+    s.bytes_in = 0;
+    s.bytes_out = 0;
 }
 
 // Encodes from `at` until `end`, until the writer passes `mark`, or until
@@ -112,9 +110,8 @@ void fresh_dictionary(mornak_encoder& e) {
 // compiler keeps in registers: through `e`, each byte stored would make it
 // read the state again. bytes_in and bytes_out are not counted byte by byte
 // but derived from the distance covered in the input and in the output.
-Stop encode_bytes(mornak_encoder& e, const std::uint8_t*& at, const std::uint8_t* const end, CodeWriter& writer,
-                  const std::uint8_t* const mark) {
-    StringTable& table = *e.table;
+Stop encode_bytes(StringTable& table, EncoderStream& e, const std::uint8_t*& at, const std::uint8_t* const end,
+                  CodeWriter& writer, const std::uint8_t* const mark) {
     std::uint32_t string_code = static_cast<std::uint32_t>(e.string_code);
     std::uint32_t next_code = e.next_code;
     std::uint32_t max_code = e.max_code;
@@ -208,7 +205,7 @@ Stop encode_bytes(mornak_encoder& e, const std::uint8_t*& at, const std::uint8_t
 
 // Writes the closing codes: the string matched so far, END_CODE and three
 // zero codes that push the last real bits out of the accumulator.
-void close_stream(mornak_encoder& e, CodeWriter& w) {
+void close_stream(EncoderStream& e, CodeWriter& w) {
     if (e.string_code >= 0) {
         write_code(w, static_cast<std::uint32_t>(e.string_code), e.code_width);
     }
@@ -222,10 +219,6 @@ void close_stream(mornak_encoder& e, CodeWriter& w) {
     for (int i = 0; i < 3; ++i) {
         write_code(w, 0, e.code_width);
     }
-}
-
-bool valid(const unsigned char* data, std::size_t size, std::size_t pos) {
-    return (data != nullptr || size == 0) && pos <= size;
 }
 
 }  // namespace
@@ -257,28 +250,22 @@ mornak_status mornak_encoder_begin(mornak_encoder* encoder, std::int64_t input_s
     if (encoder == nullptr) {
         return MORNAK_ERROR_NULL;
     }
-    mornak_encoder& e = *encoder;
-    const mornak_progress_fn progress = e.progress;
-    void* const user = e.user;
-    StringTable* const table = e.table;
-    e = mornak_encoder{};
-    e.table = table;
-    e.progress = progress;
-    e.user = user;
+    EncoderStream& s = encoder->s;
+    s = EncoderStream{};
     if (input_size < MORNAK_SIZE_UNKNOWN) {
-        return fail(e, MORNAK_ERROR_ARGUMENT);
+        return s.life.fail(MORNAK_ERROR_ARGUMENT);
     }
     if (input_size > MORNAK_MAX_INPUT) {
-        return fail(e, MORNAK_ERROR_TOO_LARGE);
+        return s.life.fail(MORNAK_ERROR_TOO_LARGE);
     }
-    e.size = input_size;
-    fresh_dictionary(e);
+    s.size = input_size;
+    fresh_dictionary(*encoder->table, s);
     const auto header = make_header(input_size == MORNAK_SIZE_UNKNOWN ? UNKNOWN_LENGTH_FIELD
                                                                        : static_cast<std::uint32_t>(input_size));
-    std::memcpy(e.staging, header.data(), HEADER_BYTES);
-    e.staged_to = HEADER_BYTES;
-    e.written = HEADER_BYTES;
-    e.phase = Phase::running;
+    std::memcpy(s.staging, header.data(), HEADER_BYTES);
+    s.staged_to = HEADER_BYTES;
+    s.written = HEADER_BYTES;
+    s.life.phase = Phase::taking;
     return MORNAK_OK;
 }
 
@@ -286,8 +273,7 @@ mornak_status mornak_encoder_set_progress(mornak_encoder* encoder, mornak_progre
     if (encoder == nullptr) {
         return MORNAK_ERROR_NULL;
     }
-    encoder->progress = callback;
-    encoder->user = user;
+    encoder->progress = {callback, user};
     return MORNAK_OK;
 }
 
@@ -295,96 +281,84 @@ mornak_status mornak_encoder_run(mornak_encoder* encoder, mornak_in* in, mornak_
     if (encoder == nullptr) {
         return MORNAK_ERROR_NULL;
     }
-    mornak_encoder& e = *encoder;
-    if (e.phase == Phase::failed) {
-        return e.error;
-    }
-    if (in == nullptr || out == nullptr) {
-        return fail(e, MORNAK_ERROR_NULL);
-    }
-    if (!valid(in->data, in->size, in->pos) || !valid(out->data, out->size, out->pos)) {
-        return fail(e, in->pos > in->size || out->pos > out->size ? MORNAK_ERROR_ARGUMENT : MORNAK_ERROR_NULL);
-    }
-    if (e.phase == Phase::unready || (e.finishing && finish == 0)) {
-        return fail(e, MORNAK_ERROR_ORDER);
+    EncoderStream& s = encoder->s;
+    if (const mornak_status status = admit(s.life, in, out, finish); status != MORNAK_OK) {
+        return status;
     }
     const std::uint64_t available = in->size - in->pos;
-    if (e.phase != Phase::running && available != 0) {
-        return fail(e, MORNAK_ERROR_ORDER);  // input after the stream was closed
+    if (s.closed && available != 0) {
+        return s.life.fail(MORNAK_ERROR_ORDER);  // input after the stream was closed
     }
-    if (e.size == MORNAK_SIZE_UNKNOWN) {
-        if (available > static_cast<std::uint64_t>(MORNAK_MAX_INPUT) - e.taken) {
-            return fail(e, MORNAK_ERROR_TOO_LARGE);
+    if (s.size == MORNAK_SIZE_UNKNOWN) {
+        if (available > static_cast<std::uint64_t>(MORNAK_MAX_INPUT) - s.taken) {
+            return s.life.fail(MORNAK_ERROR_TOO_LARGE);
         }
     } else {
-        const std::uint64_t left = static_cast<std::uint64_t>(e.size) - e.taken;
+        const std::uint64_t left = static_cast<std::uint64_t>(s.size) - s.taken;
         if (available > left) {
-            return fail(e, MORNAK_ERROR_INPUT_LONGER);
+            return s.life.fail(MORNAK_ERROR_INPUT_LONGER);
         }
         if (finish != 0 && available < left) {
-            return fail(e, MORNAK_ERROR_INPUT_SHORTER);
+            return s.life.fail(MORNAK_ERROR_INPUT_SHORTER);
         }
     }
-    e.finishing = finish != 0;
 
     for (;;) {
         // Bytes staged earlier go out first, so the output stays in order.
-        const std::size_t staged = std::min(e.staged_to - e.staged_from, out->size - out->pos);
+        const std::size_t staged = std::min(s.staged_to - s.staged_from, out->size - out->pos);
         if (staged != 0) {
-            std::memcpy(out->data + out->pos, e.staging + e.staged_from, staged);
+            std::memcpy(out->data + out->pos, s.staging + s.staged_from, staged);
             out->pos += staged;
-            e.staged_from += staged;
+            s.staged_from += staged;
         }
-        if (e.staged_from != e.staged_to) {
+        if (s.staged_from != s.staged_to) {
             return MORNAK_MORE;
         }
-        if (e.phase == Phase::closed || e.phase == Phase::done) {
-            e.phase = Phase::done;
-            return MORNAK_OK;
+        if (s.closed) {
+            return s.life.conclude(MORNAK_OK);
         }
-        if (in->pos == in->size && !e.finishing) {
+        if (in->pos == in->size && !s.life.finishing()) {
             return MORNAK_MORE;
         }
         // Straight into the output while it has room, else through staging.
-        e.staged_from = e.staged_to = 0;
+        s.staged_from = s.staged_to = 0;
         const bool direct = out->size - out->pos >= DIRECT_ROOM;
-        std::uint8_t* const start = direct ? out->data + out->pos : e.staging;
-        CodeWriter w{e.out_bits, e.out_count, start};
-        const std::uint8_t* const mark = (direct ? out->data + out->size : e.staging + STAGING_BYTES) - WRITE_MARGIN;
+        std::uint8_t* const start = direct ? out->data + out->pos : s.staging;
+        CodeWriter w{s.out_bits, s.out_count, start};
+        const std::uint8_t* const mark = (direct ? out->data + out->size : s.staging + STAGING_BYTES) - WRITE_MARGIN;
         Stop stop = Stop::input_used;
         if (in->pos != in->size) {
             const std::uint8_t* at = in->data + in->pos;
             // Progress is reported every PROGRESS_STEP input bytes.
-            const std::uint8_t* const end = at + std::min<std::uint64_t>(in->size - in->pos, e.next_progress - e.taken);
-            if (e.string_code < 0) {
-                e.string_code = *at++;  // the first byte only starts a string
+            const std::uint8_t* const end = at + std::min<std::uint64_t>(in->size - in->pos, s.next_progress - s.taken);
+            if (s.string_code < 0) {
+                s.string_code = *at++;  // the first byte only starts a string
             }
-            stop = encode_bytes(e, at, end, w, mark);
+            stop = encode_bytes(*encoder->table, s, at, end, w, mark);
             const auto used = static_cast<std::size_t>(at - (in->data + in->pos));
             in->pos += used;
-            e.taken += used;
+            s.taken += used;
         } else {
-            close_stream(e, w);
-            e.phase = Phase::closed;
+            close_stream(s, w);
+            s.closed = true;
         }
-        e.out_bits = w.out_bits;
-        e.out_count = w.out_count;
+        s.out_bits = w.out_bits;
+        s.out_count = w.out_count;
         const auto stored = static_cast<std::size_t>(w.position - start);
-        e.written += stored;
+        s.written += stored;
         if (direct) {
             out->pos += stored;
         } else {
-            e.staged_to = stored;
+            s.staged_to = stored;
         }
         if (stop == Stop::clear) {
-            report(e);  // the final count of the dictionary being replaced
-            fresh_dictionary(e);
-            ++e.dictionary;
-            e.next_check = RATIO_CHECK_GAP;
+            report(encoder->progress, s);  // the final count of the dictionary being replaced
+            fresh_dictionary(*encoder->table, s);
+            ++s.dictionary;
         }
-        if (e.taken == e.next_progress || e.phase == Phase::closed) {
-            report(e);
-            e.next_progress += PROGRESS_STEP;
+        if (s.taken == s.next_progress || s.closed) {
+            report(encoder->progress, s);
+            s.next_progress += PROGRESS_STEP;
         }
     }
 }
@@ -393,15 +367,16 @@ mornak_status mornak_encoder_header(const mornak_encoder* encoder, unsigned char
     if (encoder == nullptr || header == nullptr) {
         return MORNAK_ERROR_NULL;
     }
-    const mornak_encoder& e = *encoder;
-    if (e.phase == Phase::failed) {
-        return e.error;
+    const EncoderStream& s = encoder->s;
+    if (s.life.phase == Phase::failed) {
+        return s.life.error;
     }
-    std::uint32_t length = 0;
-    if (e.phase == Phase::unready || (e.size == MORNAK_SIZE_UNKNOWN && e.phase != Phase::done)) {
+    // Without a size given, the length is known once the whole stream is out.
+    if (s.life.phase == Phase::unready || (s.size == MORNAK_SIZE_UNKNOWN && s.life.phase != Phase::done)) {
         return MORNAK_ERROR_ORDER;
     }
-    length = static_cast<std::uint32_t>(e.size == MORNAK_SIZE_UNKNOWN ? static_cast<std::int64_t>(e.taken) : e.size);
+    const auto length =
+        static_cast<std::uint32_t>(s.size == MORNAK_SIZE_UNKNOWN ? static_cast<std::int64_t>(s.taken) : s.size);
     const auto bytes = make_header(length);
     std::memcpy(header, bytes.data(), HEADER_BYTES);
     return MORNAK_OK;

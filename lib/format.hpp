@@ -15,6 +15,22 @@ inline constexpr int MAX_CODE_BITS = 16;
 
 // The code alphabet: 0..255 are single bytes, then two control codes, then
 // dictionary strings numbered in the order the encoder creates them.
+//
+// Where CLEAR_CODE goes is the encoder's ratio rule: once the dictionary is
+// full at 16 bits, after the first code written more than 100 input bytes
+// past the last check, the percentage stream bytes * 100 / input bytes
+// since the dictionary began, in unsigned 32-bit arithmetic (wrap-around
+// included), is compared with the last check's; worse starts a fresh
+// dictionary. Readers need none of it: CLEAR_CODE stands in the stream.
+// The rule lives in lib/encoder.cpp (RATIO_CHECK_GAP and START_RATIO_MARK,
+// the check in encode_bytes, fresh_dictionary, and the progress report
+// before each fresh dictionary in mornak_encoder_run). What must change
+// with it: the tests' replay of it (check_ratio_rule in
+// tests/lib/decoder_trace.cpp), the recorded sums of every round-trip row
+// (tests/lib/known_answers_test.cpp), and its description in README.md and
+// man/mornak.1. The decoder only checks that a CLEAR_CODE comes with the
+// dictionary full (step in lib/decode_loop.cpp), which depends on the
+// dictionary's size, not on the rule.
 inline constexpr std::uint32_t CLEAR_CODE = 256;
 inline constexpr std::uint32_t END_CODE = 257;
 inline constexpr std::uint32_t FIRST_FREE_CODE = 258;

@@ -10,12 +10,11 @@ namespace mornak::internal {
 // longer). While a trace is set the decoder takes every code on its general
 // path, so comparing a traced run with an untraced one checks its fast path.
 inline void set_trace(mornak_decoder* decoder, CodeTrace trace, void* user) {
-    decoder->trace = trace;
-    decoder->trace_user = user;
+    decoder->tracing = {trace, user};
 }
 
 // The stream bit (after the header) where the decoder found its fault:
 // finer than the byte the public fault gives.
-inline std::uint64_t fault_bit(const mornak_decoder* decoder) { return decoder->s.fault_bit; }
+inline std::uint64_t fault_bit(const mornak_decoder* decoder) { return decoder->s.decode.fault_bit; }
 
 }  // namespace mornak::internal

@@ -15,8 +15,9 @@
 #include <cstring>
 
 #include "format.hpp"
-#include "tables_memory.hpp"
+#include "lifecycle.hpp"
 #include "mornak.h"
+#include "tables_memory.hpp"
 
 namespace {
 
@@ -31,15 +32,9 @@ struct Buffers {
     std::uint8_t encoded[PASS_BYTES];     // from the encoder to the comparison
 };
 
-}  // namespace
-
-struct mornak_verifier {
-    mornak_decoder* decoder = nullptr;
-    mornak_encoder* encoder = nullptr;
-    Buffers* buffers = nullptr;
-    bool begun = false;
-    bool finishing = false;
-    mornak_status status = MORNAK_MORE;  // MORE while running, then the verdict
+// Everything about one stream: begin replaces it whole.
+struct VerifierStream {
+    Lifecycle life;
     mornak_fault fault{MORNAK_OK, 0, 0, 0};
     // queue[0] is stream byte `queue_base`; [compared, taken) waits there and
     // [fed, taken) has not gone to the decoder yet. All in queue offsets.
@@ -55,24 +50,35 @@ struct mornak_verifier {
     std::uint64_t differs_at = 0;
 };
 
+}  // namespace
+
+// The two contexts and the buffers, made at create; the stream.
+struct mornak_verifier {
+    mornak_decoder* decoder = nullptr;
+    mornak_encoder* encoder = nullptr;
+    Buffers* buffers = nullptr;
+    VerifierStream s;
+};
+
 namespace {
 
-mornak_status conclude(mornak_verifier& v, mornak_status status, std::uint64_t at_byte = 0) {
-    v.status = status;
+// Ends the run with `status`: a fault not taken from the decoder is found at
+// `at_byte`.
+mornak_status conclude(VerifierStream& v, mornak_status status, std::uint64_t at_byte = 0) {
     if (status != MORNAK_OK && v.fault.status == MORNAK_OK) {
         v.fault.status = status;
         v.fault.at_byte = at_byte;
     }
-    return status;
+    return v.life.conclude(status);
 }
 
 // Slides what still waits to the start of the queue.
-void compact(mornak_verifier& v) {
+void compact(Buffers& b, VerifierStream& v) {
     const std::size_t drop = std::min(v.compared, v.fed);
     if (drop == 0) {
         return;
     }
-    std::memmove(v.buffers->queue, v.buffers->queue + drop, v.taken - drop);
+    std::memmove(b.queue, b.queue + drop, v.taken - drop);
     v.queue_base += drop;
     v.compared -= drop;
     v.fed -= drop;
@@ -80,10 +86,10 @@ void compact(mornak_verifier& v) {
 }
 
 // Compares the encoder's output with the stream as far as both go.
-bool compare(mornak_verifier& v) {
+bool compare(const Buffers& buffers, VerifierStream& v) {
     const std::size_t n = std::min(v.encoded_to - v.encoded_from, v.taken - v.compared);
-    const std::uint8_t* a = v.buffers->encoded + v.encoded_from;
-    const std::uint8_t* b = v.buffers->queue + v.compared;
+    const std::uint8_t* a = buffers.encoded + v.encoded_from;
+    const std::uint8_t* b = buffers.queue + v.compared;
     const auto same = static_cast<std::size_t>(std::mismatch(a, a + n, b).first - a);
     if (same < n) {
         v.differs = true;
@@ -129,41 +135,27 @@ mornak_status mornak_verifier_begin(mornak_verifier* verifier) {
     if (verifier == nullptr) {
         return MORNAK_ERROR_NULL;
     }
-    mornak_verifier& v = *verifier;
-    mornak_decoder* const decoder = v.decoder;
-    mornak_encoder* const encoder = v.encoder;
-    Buffers* const buffers = v.buffers;
-    v = mornak_verifier{};
-    v.decoder = decoder;
-    v.encoder = encoder;
-    v.buffers = buffers;
-    v.begun = true;
-    return mornak_decoder_begin(v.decoder);
+    verifier->s = VerifierStream{};
+    verifier->s.life.phase = Phase::taking;
+    return mornak_decoder_begin(verifier->decoder);
 }
 
 mornak_status mornak_verifier_run(mornak_verifier* verifier, mornak_in* in, int finish) {
     if (verifier == nullptr) {
         return MORNAK_ERROR_NULL;
     }
-    mornak_verifier& v = *verifier;
-    if (v.status != MORNAK_MORE) {
-        return v.status;
+    VerifierStream& v = verifier->s;
+    if (const mornak_status status = admit(v.life, in, finish); status != MORNAK_OK) {
+        return status;
     }
-    if (in == nullptr || (in->data == nullptr && in->size != 0)) {
-        return conclude(v, MORNAK_ERROR_NULL);
+    if (v.life.phase == Phase::done) {
+        return MORNAK_OK;
     }
-    if (in->pos > in->size) {
-        return conclude(v, MORNAK_ERROR_ARGUMENT);
-    }
-    if (!v.begun || (v.finishing && finish == 0)) {
-        return conclude(v, MORNAK_ERROR_ORDER);
-    }
-    v.finishing = finish != 0;
-    Buffers& b = *v.buffers;
+    Buffers& b = *verifier->buffers;
     for (bool moved = true; moved;) {
         moved = false;
         // Take what the caller offers into the queue.
-        compact(v);
+        compact(b, v);
         const std::size_t take = std::min(QUEUE_BYTES - v.taken, in->size - in->pos);
         if (take != 0) {
             std::memcpy(b.queue + v.taken, in->data + in->pos, take);
@@ -176,12 +168,12 @@ mornak_status mornak_verifier_run(mornak_verifier* verifier, mornak_in* in, int 
             mornak_in stream{b.queue, v.taken, v.fed};
             mornak_out room{b.restored, PASS_BYTES, v.restored_to};
             const mornak_status s =
-                mornak_decoder_run(v.decoder, &stream, &room, v.finishing && in->pos == in->size);
+                mornak_decoder_run(verifier->decoder, &stream, &room, v.life.finishing() && in->pos == in->size);
             moved = moved || stream.pos != v.fed || room.pos != v.restored_to;
             v.fed = stream.pos;
             v.restored_to = room.pos;
             if (s < 0) {
-                mornak_decoder_fault(v.decoder, &v.fault);
+                mornak_decoder_fault(verifier->decoder, &v.fault);
                 return conclude(v, s);
             }
             v.decoded = s == MORNAK_OK;
@@ -194,14 +186,14 @@ mornak_status mornak_verifier_run(mornak_verifier* verifier, mornak_in* in, int 
             std::uint8_t header[HEADER_BYTES];
             std::memcpy(header, b.queue, HEADER_BYTES);
             if (parse_header(header, v.length) == MORNAK_OK) {
-                mornak_encoder_begin(v.encoder, v.length);
+                mornak_encoder_begin(verifier->encoder, v.length);
                 v.encoding = true;
             }
         }
         if (v.encoding && !v.differs && !v.encoded) {
             mornak_in restored{b.restored, v.restored_to, v.restored_from};
             mornak_out room{b.encoded, PASS_BYTES, v.encoded_to};
-            const mornak_status s = mornak_encoder_run(v.encoder, &restored, &room, v.decoded ? 1 : 0);
+            const mornak_status s = mornak_encoder_run(verifier->encoder, &restored, &room, v.decoded ? 1 : 0);
             moved = moved || restored.pos != v.restored_from || room.pos != v.encoded_to;
             v.restored_from = restored.pos;
             v.encoded_to = room.pos;
@@ -214,14 +206,14 @@ mornak_status mornak_verifier_run(mornak_verifier* verifier, mornak_in* in, int 
             v.encoded = s == MORNAK_OK;
         }
         if (!v.differs) {
-            moved = compare(v) || moved;
+            moved = compare(b, v) || moved;
         }
         if (v.differs && v.restored_to != 0) {
             v.restored_from = v.restored_to = 0;  // nothing more to compare: only the restoring goes on
             moved = true;
         }
         if (v.decoded && (v.differs || v.encoded)) {
-            mornak_decoder_fault(v.decoder, &v.fault);
+            mornak_decoder_fault(verifier->decoder, &v.fault);
             const std::uint64_t stream_end = v.queue_base + v.taken;
             const std::uint64_t compared = v.queue_base + v.compared;
             // An empty input has one other sound form, from earlier
@@ -239,10 +231,10 @@ mornak_status mornak_verifier_run(mornak_verifier* verifier, mornak_in* in, int 
             return conclude(v, MORNAK_OK);
         }
     }
-    if (v.decoded && v.finishing && in->pos == in->size) {
+    if (v.decoded && v.life.finishing() && in->pos == in->size) {
         // Restored whole, every byte taken, and still the encoder has more to
         // write than the stream holds: the two differ where the stream ends.
-        mornak_decoder_fault(v.decoder, &v.fault);
+        mornak_decoder_fault(verifier->decoder, &v.fault);
         return conclude(v, v.length == 0 ? MORNAK_OK : MORNAK_ERROR_NOT_CANONICAL, v.queue_base + v.taken);
     }
     return MORNAK_MORE;
@@ -256,9 +248,10 @@ void mornak_verifier_fault(const mornak_verifier* verifier, mornak_fault* fault)
         *fault = mornak_fault{MORNAK_ERROR_NULL, 0, 0, 0};
         return;
     }
-    *fault = verifier->fault;
-    if (verifier->status < 0) {
-        fault->status = verifier->status;
+    const VerifierStream& v = verifier->s;
+    *fault = v.fault;
+    if (v.life.phase == Phase::failed) {
+        fault->status = v.life.error;
     }
 }
 

@@ -131,12 +131,29 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
              return mornak_decoder_run(d, &i, &o, 0);
          }, MORNAK_ERROR_ARGUMENT, Context::decoder},
         {"decoder_finish_taken_back", [&](auto*, auto* d, auto*) {
+             // A byte of room: the first call leaves two restored bytes waiting.
+             const Bytes abc = bk_at_11(3, {97, 98, 99});
              mornak_decoder_begin(d);
-             mornak_in i = in();
-             mornak_out o = out();
+             mornak_in i{abc.data(), abc.size(), 0};
+             mornak_out o = out(1);
              mornak_decoder_run(d, &i, &o, 1);
              return mornak_decoder_run(d, &i, &o, 0);
          }, MORNAK_ERROR_ORDER, Context::decoder},
+        {"decoder_fault_sticks_before_any_check_of_the_call", [&](auto*, auto* d, auto*) {
+             mornak_decoder_begin(d);
+             mornak_in i = in();
+             mornak_out o = out();
+             mornak_decoder_run(d, &i, &o, 1);  // one byte of a header: cut
+             return mornak_decoder_run(d, &i, nullptr, 0);
+         }, MORNAK_ERROR_HEADER_CUT, Context::decoder},
+        {"verifier_input_after_the_end", [&](auto*, auto*, auto* v) {
+             const Bytes abc = bk_at_11(3, {97, 98, 99});
+             mornak_verifier_begin(v);
+             mornak_in whole{abc.data(), abc.size(), 0};
+             mornak_verifier_run(v, &whole, 1);
+             mornak_in more = in();
+             return mornak_verifier_run(v, &more, 1);
+         }, MORNAK_ERROR_ORDER, Context::verifier},
         {"decoder_input_after_the_end", [&](auto*, auto* d, auto*) {
              const Bytes abc = bk_at_11(3, {97, 98, 99});
              mornak_decoder_begin(d);
