@@ -102,8 +102,12 @@ Bytes text_like(std::size_t size, std::uint32_t seed) {
     }
     std::string out;
     while (out.size() < size) {
-        // Skewed towards the first words, as word frequencies are.
-        out += vocabulary[generator() % (1 + generator() % vocabulary.size())];
+        // Skewed towards the first words, as word frequencies are. The two
+        // draws are made in turn: within one expression their order would be
+        // the compiler's choice, and the text would differ between builds.
+        const auto pick = generator();
+        const auto span = 1 + generator() % vocabulary.size();
+        out += vocabulary[pick % span];
         out += joints[generator() % joints.size()];
     }
     out.resize(size);
