@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <chrono>
 
-namespace converter {
+namespace programs {
 
 namespace {
 
@@ -106,4 +106,4 @@ Conversion compress_file(mornak_encoder* encoder, std::FILE* input, std::int64_t
     return result;
 }
 
-}  // namespace converter
+}  // namespace programs

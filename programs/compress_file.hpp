@@ -8,7 +8,7 @@
 
 #include "mornak.h"
 
-namespace converter {
+namespace programs {
 
 // Takes each run of .bk bytes, in order; 0, or the errno of a failed write,
 // after which nothing more is handed over.
@@ -29,4 +29,4 @@ struct Conversion {
 Conversion compress_file(mornak_encoder* encoder, std::FILE* input, std::int64_t size, Sink sink,
                          std::FILE* console);
 
-}  // namespace converter
+}  // namespace programs

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-namespace converter {
+namespace programs {
 
 namespace {
 
@@ -55,4 +55,4 @@ std::string fault_message(const mornak_fault& f, std::uint64_t file_size, std::u
     }
 }
 
-}  // namespace converter
+}  // namespace programs

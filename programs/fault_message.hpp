@@ -8,11 +8,11 @@
 
 #include "mornak.h"
 
-namespace converter {
+namespace programs {
 
 // `fault` as the decoder or verifier gave it; `file_size` is the .bk file's
 // size in bytes and `length` its header's length (0 when the header itself
 // is at fault). For a status that is no fault of the file, its name.
 std::string fault_message(const mornak_fault& fault, std::uint64_t file_size, std::uint64_t length);
 
-}  // namespace converter
+}  // namespace programs

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-namespace converter {
+namespace programs {
 
 int open_input(const char* path) { return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
 
@@ -27,4 +27,4 @@ bool ended_at(std::FILE* stream, std::int64_t size) {
     return std::feof(stream) != 0 && std::ftell(stream) == size;
 }
 
-}  // namespace converter
+}  // namespace programs

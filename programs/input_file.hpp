@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace converter {
+namespace programs {
 
 enum class InputKind { regular, folder, other, unknown };
 
@@ -23,4 +23,4 @@ InputKind inspect_input(int fd, std::int64_t& size, mode_t& mode);
 // i.e. the file did not grow or shrink while it was being read.
 bool ended_at(std::FILE* stream, std::int64_t size);
 
-}  // namespace converter
+}  // namespace programs

@@ -62,7 +62,7 @@ Run run;
 }
 
 int open_and_measure(const char* path, std::int64_t& size, mode_t& mode) {
-    const int fd = converter::open_input(path);
+    const int fd = programs::open_input(path);
     if (fd < 0) {
         return fail("Can't open file %s\n", path);
     }
@@ -72,14 +72,14 @@ int open_and_measure(const char* path, std::int64_t& size, mode_t& mode) {
         ::close(fd);
         return fail("Can't read file %s: %s\n", path, std::strerror(error));
     }
-    switch (converter::inspect_input(fd, size, mode)) {
-        case converter::InputKind::regular:
+    switch (programs::inspect_input(fd, size, mode)) {
+        case programs::InputKind::regular:
             break;
-        case converter::InputKind::folder:
+        case programs::InputKind::folder:
             return fail("Can't read file %s: %s\n", path, std::strerror(EISDIR));
-        case converter::InputKind::other:
+        case programs::InputKind::other:
             return fail("Can't read file %s: not a regular file\n", path);
-        case converter::InputKind::unknown:
+        case programs::InputKind::unknown:
             return fail("Can't read file %s: %s\n", path, std::strerror(errno));
     }
     if (size > MAX_INPUT_BYTES) {
@@ -95,29 +95,29 @@ int convert(const char* path) {
     if (const int status = open_and_measure(path, size, mode); status != EXIT_CONVERTED) {
         return status;
     }
-    const std::string target = converter::derive_output_name(path);
-    const mode_t bk_mode = converter::output_mode(mode);
-    if (const int error = converter::begin_output(target, bk_mode, converter::AtTarget::replace)) {
+    const std::string target = programs::derive_output_name(path);
+    const mode_t bk_mode = programs::output_mode(mode);
+    if (const int error = programs::begin_output(target, bk_mode, programs::AtTarget::replace)) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
     run.encoder = mornak_encoder_create();
     if (run.encoder == nullptr) {
         return fail("Can't convert file %s: %s\n", path, std::strerror(ENOMEM));
     }
-    const converter::Conversion conversion =
-        converter::compress_file(run.encoder, run.input, size, converter::append_output, stdout);
+    const programs::Conversion conversion =
+        programs::compress_file(run.encoder, run.input, size, programs::append_output, stdout);
     switch (conversion.outcome) {
-        case converter::Conversion::converted:
+        case programs::Conversion::converted:
             break;
-        case converter::Conversion::write_failed:
+        case programs::Conversion::write_failed:
             return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(conversion.error));
-        case converter::Conversion::read_failed:
+        case programs::Conversion::read_failed:
             return fail("Can't read file %s: %s\n", path, std::strerror(conversion.error));
-        case converter::Conversion::changed:
+        case programs::Conversion::changed:
             return fail("Can't read file %s: it changed while being read\n", path);
     }
-    const auto out_bytes = static_cast<long long>(converter::output_bytes());
-    if (const int error = converter::commit_output()) {
+    const auto out_bytes = static_cast<long long>(programs::output_bytes());
+    if (const int error = programs::commit_output()) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
 
@@ -134,25 +134,25 @@ int convert(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    converter::install_signal_policy();
+    programs::install_signal_policy();
     if (argc != 2) {
         std::printf("%s%s", BANNER, USAGE);
-        return converter::finish_standard_output("mornak", EXIT_USAGE);
+        return programs::finish_standard_output("mornak", EXIT_USAGE);
     }
     if (std::strcmp(argv[1], "--help") == 0) {
         std::printf("%s%s%s", BANNER, USAGE, HELP);
-        return converter::finish_standard_output("mornak", EXIT_CONVERTED);
+        return programs::finish_standard_output("mornak", EXIT_CONVERTED);
     }
     if (std::strcmp(argv[1], "--version") == 0) {
         std::printf("%s", BANNER);
-        return converter::finish_standard_output("mornak", EXIT_CONVERTED);
+        return programs::finish_standard_output("mornak", EXIT_CONVERTED);
     }
     const int status = convert(argv[1]);
     // The one cleanup path, whatever happened above.
-    converter::abort_output();
+    programs::abort_output();
     if (run.input != nullptr) {
         std::fclose(run.input);
     }
     mornak_encoder_free(run.encoder);
-    return converter::finish_standard_output("mornak", status);
+    return programs::finish_standard_output("mornak", status);
 }

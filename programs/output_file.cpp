@@ -12,7 +12,7 @@
 
 #include "programs/signals.hpp"
 
-namespace converter {
+namespace programs {
 
 namespace {
 
@@ -252,4 +252,4 @@ void remove_temporary_in_handler() {
     }
 }
 
-}  // namespace converter
+}  // namespace programs

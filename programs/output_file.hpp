@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-namespace converter {
+namespace programs {
 
 // The mode for a file made from an input of mode `input_mode`: its permission
 // bits without execute bits, less the umask. It never grants more than the
@@ -67,4 +67,4 @@ void abort_output();
 // moment. Async-signal-safe.
 void remove_temporary_in_handler();
 
-}  // namespace converter
+}  // namespace programs

@@ -1,6 +1,6 @@
 #include "programs/output_name.hpp"
 
-namespace converter {
+namespace programs {
 
 std::string derive_output_name(std::string_view input_path) {
     const std::size_t slash = input_path.rfind('/');
@@ -12,4 +12,4 @@ std::string derive_output_name(std::string_view input_path) {
     return name;
 }
 
-}  // namespace converter
+}  // namespace programs

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace converter {
+namespace programs {
 
 // The .bk path beside `input_path`: the extension of the last path component
 // is replaced by ".bk", or ".bk" is appended when that component has no
@@ -11,4 +11,4 @@ namespace converter {
 // names are never touched: "old.dir/readme" gives "old.dir/readme.bk".
 std::string derive_output_name(std::string_view input_path);
 
-}  // namespace converter
+}  // namespace programs

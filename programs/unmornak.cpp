@@ -108,14 +108,14 @@ bool read_block(std::span<std::uint8_t> into) {
 
 // The message for a fault of the file.
 int report_damage(const mornak_fault& fault) {
-    return fail(bk.path, "%s", converter::fault_message(fault, static_cast<std::uint64_t>(bk.size), bk.length).c_str());
+    return fail(bk.path, "%s", programs::fault_message(fault, static_cast<std::uint64_t>(bk.size), bk.length).c_str());
 }
 
 // Opens the file and reads its header; the header's faults are reported
 // before anything is written.
 int open_bk(const char* path) {
     bk.path = path;
-    const int fd = converter::open_input(path);
+    const int fd = programs::open_input(path);
     if (fd < 0) {
         return fail(path, "%s", std::strerror(errno));
     }
@@ -125,14 +125,14 @@ int open_bk(const char* path) {
         ::close(fd);
         return fail(path, "%s", std::strerror(error));
     }
-    switch (converter::inspect_input(fd, bk.size, bk.mode)) {
-        case converter::InputKind::regular:
+    switch (programs::inspect_input(fd, bk.size, bk.mode)) {
+        case programs::InputKind::regular:
             break;
-        case converter::InputKind::folder:
+        case programs::InputKind::folder:
             return fail(path, "%s", std::strerror(EISDIR));
-        case converter::InputKind::other:
+        case programs::InputKind::other:
             return fail(path, "not a regular file");
-        case converter::InputKind::unknown:
+        case programs::InputKind::unknown:
             return fail(path, "%s", std::strerror(errno));
     }
     // The header alone first: a damaged one is refused before any output.
@@ -154,7 +154,7 @@ int open_bk(const char* path) {
 // After the last byte: the file ended where its size said, so it did not
 // grow or shrink while it was read.
 bool read_as_measured() {
-    return std::fgetc(run.input) == EOF && converter::ended_at(run.input, bk.size);
+    return std::fgetc(run.input) == EOF && programs::ended_at(run.input, bk.size);
 }
 
 // The name FILE.bk restores to by default: FILE.
@@ -188,12 +188,12 @@ int restore_file(const char* path, const char* given_output) {
     const bool to_stdout = output == "-";
     run.shown = to_stdout ? "standard output" : output;
     const char* shown = run.shown.c_str();
-    const mode_t mode = converter::output_mode(bk.mode);
+    const mode_t mode = programs::output_mode(bk.mode);
     if (to_stdout) {
-        converter::begin_output_to_stdout();
+        programs::begin_output_to_stdout();
     } else if (const int error = given_output != nullptr
-                                     ? converter::begin_named_output(output, mode)
-                                     : converter::begin_output(output, mode, converter::AtTarget::keep)) {
+                                     ? programs::begin_named_output(output, mode)
+                                     : programs::begin_output(output, mode, programs::AtTarget::keep)) {
         return fail(shown, "%s", std::strerror(error));
     }
     run.decoder = mornak_decoder_create();
@@ -218,7 +218,7 @@ int restore_file(const char* path, const char* given_output) {
         const unsigned char* restored = nullptr;
         std::size_t size = 0;
         status = mornak_decoder_run_direct(run.decoder, &in, bk.left == 0 ? 1 : 0, &restored, &size);
-        if (const int error = converter::append_output({restored, size})) {
+        if (const int error = programs::append_output({restored, size})) {
             return fail(shown, "%s", std::strerror(error));
         }
     }
@@ -230,7 +230,7 @@ int restore_file(const char* path, const char* given_output) {
     if (!read_as_measured()) {
         return fail(path, "it changed while being read");
     }
-    if (const int commit_error = converter::commit_output()) {
+    if (const int commit_error = programs::commit_output()) {
         if (commit_error == EEXIST && given_output == nullptr) {  // it appeared while this one was restored
             return already_exists(path, output);
         }
@@ -243,7 +243,7 @@ int restore_file(const char* path, const char* given_output) {
 // (standard output, a device, a FIFO), says how many.
 int restore(const char* path, const char* given_output) {
     const int status = restore_file(path, given_output);
-    if (const std::uint64_t gone = converter::bytes_gone_out(); status == EXIT_FAILED && gone > 0) {
+    if (const std::uint64_t gone = programs::bytes_gone_out(); status == EXIT_FAILED && gone > 0) {
         fail(run.shown.c_str(), "%llu restored bytes were written before this and cannot be taken back",
              static_cast<unsigned long long>(gone));
     }
@@ -290,7 +290,7 @@ int test(const char* path) {
 
 // Gives back what one file's run held, whatever happened.
 void end_file() {
-    converter::abort_output();
+    programs::abort_output();
     if (run.input != nullptr) {
         std::fclose(run.input);
     }
@@ -303,7 +303,7 @@ void end_file() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    converter::install_signal_policy();
+    programs::install_signal_policy();
     std::vector<const char*> operands;
     bool testing = false;
     bool options_done = false;
@@ -317,10 +317,10 @@ int main(int argc, char** argv) {
             testing = true;
         } else if (a == "--help" || a == "-h") {
             std::printf("%s\n%s", USAGE, HELP);
-            return converter::finish_standard_output("unmornak", EXIT_DONE);
+            return programs::finish_standard_output("unmornak", EXIT_DONE);
         } else if (a == "--version" || a == "-V") {
             std::printf("unmornak %s\n", MORNAK_VERSION);
-            return converter::finish_standard_output("unmornak", EXIT_DONE);
+            return programs::finish_standard_output("unmornak", EXIT_DONE);
         } else {
             return usage(("unknown option " + std::string(a)).c_str());
         }
@@ -341,5 +341,5 @@ int main(int argc, char** argv) {
         status = restore(operands[0], operands.size() == 2 ? operands[1] : nullptr);
         end_file();
     }
-    return converter::finish_standard_output("unmornak", status);
+    return programs::finish_standard_output("unmornak", status);
 }

@@ -161,7 +161,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_fault_message() {
     } else if (fault.status == MORNAK_OK && current.job == check && verifier != nullptr) {
         mornak_verifier_fault(verifier, &fault);
     }
-    text = fault.status == MORNAK_OK ? "" : converter::fault_message(fault, current.file_size, current.length);
+    text = fault.status == MORNAK_OK ? "" : programs::fault_message(fault, current.file_size, current.length);
     return text.c_str();
 }
 
@@ -171,7 +171,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_fault_message() {
 EMSCRIPTEN_KEEPALIVE const char* web_output_name(int job, const char* name) {
     const std::string_view given = name;
     if (job == convert) {
-        text = converter::derive_output_name(given);
+        text = programs::derive_output_name(given);
     } else {
         text = given.size() > 3 && given.ends_with(".bk") ? given.substr(0, given.size() - 3) : "restored";
     }
