@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "programs/fault_message.hpp"
 #include "programs/input_file.hpp"
 #include "programs/output_file.hpp"
+#include "programs/output_name.hpp"
 #include "programs/signals.hpp"
 #include "programs/standard_output.hpp"
 
@@ -157,29 +159,17 @@ bool read_as_measured() {
     return std::fgetc(run.input) == EOF && programs::ended_at(run.input, bk.size);
 }
 
-// The name FILE.bk restores to by default: FILE.
-bool default_output(std::string_view path, std::string& output) {
-    const std::size_t slash = path.rfind('/');
-    const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
-    if (!name.ends_with(".bk") || name.size() == 3) {
-        return false;
-    }
-    output = path.substr(0, path.size() - 3);
-    return true;
-}
-
 int already_exists(const char* path, const std::string& output) {
     return fail(path, "%s already exists; name an OUTPUT to replace it", output.c_str());
 }
 
 int restore_file(const char* path, const char* given_output) {
-    std::string output;
-    if (given_output == nullptr && !default_output(path, output)) {
+    const std::optional<std::string> default_name = programs::restored_name(path);
+    if (given_output == nullptr && !default_name) {
         return usage("a name that does not end in .bk needs an OUTPUT");
     }
-    if (given_output != nullptr) {
-        output = given_output;
-    } else if (struct stat existing {}; ::lstat(output.c_str(), &existing) == 0) {
+    const std::string output = given_output != nullptr ? given_output : *default_name;
+    if (struct stat existing {}; given_output == nullptr && ::lstat(output.c_str(), &existing) == 0) {
         return already_exists(path, output);
     }
     if (const int status = open_bk(path); status != EXIT_DONE) {

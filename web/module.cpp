@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <string_view>
 
 #include "mornak.h"
 #include "programs/fault_message.hpp"
@@ -165,16 +164,11 @@ EMSCRIPTEN_KEEPALIVE const char* web_fault_message() {
     return text.c_str();
 }
 
-// The name of what `job` makes of the file `name` (a file name, no folder):
-// mornak's .bk name when converting; when restoring, the name without its
-// ".bk", or "restored" for a file called just ".bk", which leaves nothing.
+// The name of what `job` makes of the file `name` (a file name, no folder),
+// as the programs name it; a file called just ".bk", which they cannot
+// restore without an OUTPUT, restores to "restored".
 EMSCRIPTEN_KEEPALIVE const char* web_output_name(int job, const char* name) {
-    const std::string_view given = name;
-    if (job == convert) {
-        text = programs::derive_output_name(given);
-    } else {
-        text = given.size() > 3 && given.ends_with(".bk") ? given.substr(0, given.size() - 3) : "restored";
-    }
+    text = job == convert ? programs::derive_output_name(name) : programs::restored_name(name).value_or("restored");
     return text.c_str();
 }
 
