@@ -48,7 +48,7 @@ constexpr std::int64_t MAX_INPUT_BYTES = MORNAK_MAX_INPUT;
 
 // What a run holds that has to be given back however it ends.
 struct Run {
-    std::FILE* input = nullptr;
+    programs::InputFile input;
     mornak_encoder* encoder = nullptr;
 };
 Run run;
@@ -61,42 +61,35 @@ Run run;
     return EXIT_FAILED;
 }
 
-int open_and_measure(const char* path, std::int64_t& size, mode_t& mode) {
-    const int fd = programs::open_input(path);
-    if (fd < 0) {
-        return fail("Can't open file %s\n", path);
-    }
-    run.input = ::fdopen(fd, "rb");
-    if (run.input == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        return fail("Can't read file %s: %s\n", path, std::strerror(error));
-    }
-    switch (programs::inspect_input(fd, size, mode)) {
-        case programs::InputKind::regular:
+int open_and_measure(const char* path) {
+    run.input = programs::open_input(path);
+    switch (run.input.kind) {
+        case programs::InputFile::Kind::regular:
             break;
-        case programs::InputKind::folder:
+        case programs::InputFile::Kind::folder:
             return fail("Can't read file %s: %s\n", path, std::strerror(EISDIR));
-        case programs::InputKind::other:
+        case programs::InputFile::Kind::other:
             return fail("Can't read file %s: not a regular file\n", path);
-        case programs::InputKind::unknown:
-            return fail("Can't read file %s: %s\n", path, std::strerror(errno));
+        case programs::InputFile::Kind::failed:
+            if (run.input.failed_step == programs::InputFile::Step::open) {
+                return fail("Can't open file %s\n", path);
+            }
+            return fail("Can't read file %s: %s\n", path, std::strerror(run.input.error));
     }
-    if (size > MAX_INPUT_BYTES) {
+    if (run.input.size > MAX_INPUT_BYTES) {
         return fail("Can't convert file %s: %lld bytes is more than the %lld a .bk file can hold\n", path,
-                    static_cast<long long>(size), static_cast<long long>(MAX_INPUT_BYTES));
+                    static_cast<long long>(run.input.size), static_cast<long long>(MAX_INPUT_BYTES));
     }
     return EXIT_CONVERTED;
 }
 
 int convert(const char* path) {
-    std::int64_t size = 0;
-    mode_t mode = 0;
-    if (const int status = open_and_measure(path, size, mode); status != EXIT_CONVERTED) {
+    if (const int status = open_and_measure(path); status != EXIT_CONVERTED) {
         return status;
     }
+    const std::int64_t size = run.input.size;
     const std::string target = programs::derive_output_name(path);
-    const mode_t bk_mode = programs::output_mode(mode);
+    const mode_t bk_mode = programs::output_mode(run.input.mode);
     if (const int error = programs::begin_output(target, bk_mode, programs::AtTarget::replace)) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
@@ -105,7 +98,7 @@ int convert(const char* path) {
         return fail("Can't convert file %s: %s\n", path, std::strerror(ENOMEM));
     }
     const programs::Conversion conversion =
-        programs::compress_file(run.encoder, run.input, size, programs::append_output, stdout);
+        programs::compress_file(run.encoder, run.input.stream.get(), size, programs::append_output, stdout);
     switch (conversion.outcome) {
         case programs::Conversion::converted:
             break;
@@ -150,9 +143,7 @@ int main(int argc, char** argv) {
     const int status = convert(argv[1]);
     // The one cleanup path, whatever happened above.
     programs::abort_output();
-    if (run.input != nullptr) {
-        std::fclose(run.input);
-    }
+    run.input = {};
     mornak_encoder_free(run.encoder);
     return programs::finish_standard_output("mornak", status);
 }

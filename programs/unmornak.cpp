@@ -56,7 +56,7 @@ constexpr std::size_t READ_BLOCK = 64 * 1024;  // .bk bytes read at a time
 
 // What one file's run holds that has to be given back however it ends.
 struct Run {
-    std::FILE* input = nullptr;
+    programs::InputFile input;
     mornak_decoder* decoder = nullptr;
     mornak_verifier* verifier = nullptr;
     std::string shown;  // the output as messages name it
@@ -96,11 +96,11 @@ BkFile bk;
 // after a failed read.
 bool read_block(std::span<std::uint8_t> into) {
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), bk.left));
-    bk.got = std::fread(into.data(), 1, wanted, run.input);
+    bk.got = std::fread(into.data(), 1, wanted, run.input.stream.get());
     bk.left -= bk.got;
     if (bk.got < wanted) {
         bk.left = 0;  // the file ended early: the stream ends here
-        if (std::ferror(run.input)) {
+        if (std::ferror(run.input.stream.get())) {
             bk.read_error = errno;
             return false;
         }
@@ -117,30 +117,23 @@ int report_damage(const mornak_fault& fault) {
 // before anything is written.
 int open_bk(const char* path) {
     bk.path = path;
-    const int fd = programs::open_input(path);
-    if (fd < 0) {
-        return fail(path, "%s", std::strerror(errno));
-    }
-    run.input = ::fdopen(fd, "rb");
-    if (run.input == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        return fail(path, "%s", std::strerror(error));
-    }
-    switch (programs::inspect_input(fd, bk.size, bk.mode)) {
-        case programs::InputKind::regular:
+    run.input = programs::open_input(path);
+    switch (run.input.kind) {
+        case programs::InputFile::Kind::regular:
             break;
-        case programs::InputKind::folder:
+        case programs::InputFile::Kind::folder:
             return fail(path, "%s", std::strerror(EISDIR));
-        case programs::InputKind::other:
+        case programs::InputFile::Kind::other:
             return fail(path, "not a regular file");
-        case programs::InputKind::unknown:
-            return fail(path, "%s", std::strerror(errno));
+        case programs::InputFile::Kind::failed:
+            return fail(path, "%s", std::strerror(run.input.error));
     }
+    bk.size = run.input.size;
+    bk.mode = run.input.mode;
     // The header alone first: a damaged one is refused before any output.
     std::uint8_t header[MORNAK_HEADER_BYTES];
-    const std::size_t got = std::fread(header, 1, sizeof header, run.input);
-    if (got < sizeof header && std::ferror(run.input)) {
+    const std::size_t got = std::fread(header, 1, sizeof header, run.input.stream.get());
+    if (got < sizeof header && std::ferror(run.input.stream.get())) {
         return fail(path, "%s", std::strerror(errno));
     }
     if (const mornak_status status = mornak_content_size(header, got, &bk.length); status != MORNAK_OK) {
@@ -156,7 +149,7 @@ int open_bk(const char* path) {
 // After the last byte: the file ended where its size said, so it did not
 // grow or shrink while it was read.
 bool read_as_measured() {
-    return std::fgetc(run.input) == EOF && programs::ended_at(run.input, bk.size);
+    return std::fgetc(run.input.stream.get()) == EOF && run.input.ended_at_size();
 }
 
 int already_exists(const char* path, const std::string& output) {
@@ -281,9 +274,6 @@ int test(const char* path) {
 // Gives back what one file's run held, whatever happened.
 void end_file() {
     programs::abort_output();
-    if (run.input != nullptr) {
-        std::fclose(run.input);
-    }
     mornak_decoder_free(run.decoder);
     mornak_verifier_free(run.verifier);
     run = Run{};
