@@ -49,6 +49,7 @@ constexpr std::int64_t MAX_INPUT_BYTES = MORNAK_MAX_INPUT;
 // What a run holds that has to be given back however it ends.
 struct Run {
     programs::InputFile input;
+    programs::OutputFile output;
     mornak_encoder* encoder = nullptr;
 };
 Run run;
@@ -90,7 +91,7 @@ int convert(const char* path) {
     const std::int64_t size = run.input.size;
     const std::string target = programs::derive_output_name(path);
     const mode_t bk_mode = programs::output_mode(run.input.mode);
-    if (const int error = programs::begin_output(target, bk_mode, programs::AtTarget::replace)) {
+    if (const int error = run.output.begin(target, bk_mode, programs::AtTarget::replace)) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
     run.encoder = mornak_encoder_create();
@@ -98,7 +99,7 @@ int convert(const char* path) {
         return fail("Can't convert file %s: %s\n", path, std::strerror(ENOMEM));
     }
     const programs::Conversion conversion =
-        programs::compress_file(run.encoder, run.input.stream.get(), size, programs::append_output, stdout);
+        programs::compress_file(run.encoder, run.input.stream.get(), size, [](std::span<const std::uint8_t> bytes) { return run.output.append(bytes); }, stdout);
     switch (conversion.outcome) {
         case programs::Conversion::converted:
             break;
@@ -109,8 +110,8 @@ int convert(const char* path) {
         case programs::Conversion::changed:
             return fail("Can't read file %s: it changed while being read\n", path);
     }
-    const auto out_bytes = static_cast<long long>(programs::output_bytes());
-    if (const int error = programs::commit_output()) {
+    const auto out_bytes = static_cast<long long>(run.output.bytes());
+    if (const int error = run.output.commit()) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
     }
 
@@ -142,7 +143,7 @@ int main(int argc, char** argv) {
     }
     const int status = convert(argv[1]);
     // The one cleanup path, whatever happened above.
-    programs::abort_output();
+    run.output.abort();
     run.input = {};
     mornak_encoder_free(run.encoder);
     return programs::finish_standard_output("mornak", status);

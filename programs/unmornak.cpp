@@ -57,6 +57,7 @@ constexpr std::size_t READ_BLOCK = 64 * 1024;  // .bk bytes read at a time
 // What one file's run holds that has to be given back however it ends.
 struct Run {
     programs::InputFile input;
+    programs::OutputFile output;
     mornak_decoder* decoder = nullptr;
     mornak_verifier* verifier = nullptr;
     std::string shown;  // the output as messages name it
@@ -173,10 +174,10 @@ int restore_file(const char* path, const char* given_output) {
     const char* shown = run.shown.c_str();
     const mode_t mode = programs::output_mode(bk.mode);
     if (to_stdout) {
-        programs::begin_output_to_stdout();
+        run.output.begin_standard_output();
     } else if (const int error = given_output != nullptr
-                                     ? programs::begin_named_output(output, mode)
-                                     : programs::begin_output(output, mode, programs::AtTarget::keep)) {
+                                     ? run.output.begin_named(output, mode)
+                                     : run.output.begin(output, mode, programs::AtTarget::keep)) {
         return fail(shown, "%s", std::strerror(error));
     }
     run.decoder = mornak_decoder_create();
@@ -201,7 +202,7 @@ int restore_file(const char* path, const char* given_output) {
         const unsigned char* restored = nullptr;
         std::size_t size = 0;
         status = mornak_decoder_run_direct(run.decoder, &in, bk.left == 0 ? 1 : 0, &restored, &size);
-        if (const int error = programs::append_output({restored, size})) {
+        if (const int error = run.output.append({restored, size})) {
             return fail(shown, "%s", std::strerror(error));
         }
     }
@@ -213,7 +214,7 @@ int restore_file(const char* path, const char* given_output) {
     if (!read_as_measured()) {
         return fail(path, "it changed while being read");
     }
-    if (const int commit_error = programs::commit_output()) {
+    if (const int commit_error = run.output.commit()) {
         if (commit_error == EEXIST && given_output == nullptr) {  // it appeared while this one was restored
             return already_exists(path, output);
         }
@@ -226,7 +227,7 @@ int restore_file(const char* path, const char* given_output) {
 // (standard output, a device, a FIFO), says how many.
 int restore(const char* path, const char* given_output) {
     const int status = restore_file(path, given_output);
-    if (const std::uint64_t gone = programs::bytes_gone_out(); status == EXIT_FAILED && gone > 0) {
+    if (const std::uint64_t gone = run.output.bytes_gone_out(); status == EXIT_FAILED && gone > 0) {
         fail(run.shown.c_str(), "%llu restored bytes were written before this and cannot be taken back",
              static_cast<unsigned long long>(gone));
     }
@@ -273,10 +274,13 @@ int test(const char* path) {
 
 // Gives back what one file's run held, whatever happened.
 void end_file() {
-    programs::abort_output();
+    run.output.abort();
     mornak_decoder_free(run.decoder);
     mornak_verifier_free(run.verifier);
-    run = Run{};
+    run.input = {};
+    run.decoder = nullptr;
+    run.verifier = nullptr;
+    run.shown.clear();
     bk = BkFile{};
 }
 
