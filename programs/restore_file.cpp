@@ -1,0 +1,237 @@
+#include "programs/restore_file.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "mornak.h"
+#include "programs/exit_status.hpp"
+#include "programs/fault_message.hpp"
+#include "programs/input_file.hpp"
+#include "programs/output_file.hpp"
+#include "programs/output_name.hpp"
+
+namespace programs {
+
+namespace {
+
+constexpr std::size_t READ_BLOCK = 64 * 1024;  // .bk bytes read at a time when testing
+
+struct FreeDecoder {
+    void operator()(mornak_decoder* decoder) const { mornak_decoder_free(decoder); }
+};
+struct FreeVerifier {
+    void operator()(mornak_verifier* verifier) const { mornak_verifier_free(verifier); }
+};
+
+[[gnu::format(printf, 2, 3)]] int fail(const char* name, const char* format, ...) {
+    std::fprintf(stderr, "unmornak: %s: ", name);
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+    return EXIT_FAILED;
+}
+
+// A .bk file being read: its header first, on its own, then the rest in
+// blocks, never past the size the file had when it was opened.
+struct BkFile {
+    const char* path;
+    InputFile input{};
+    std::uint8_t header[MORNAK_HEADER_BYTES] = {};
+    std::size_t header_got = 0;  // bytes of the header the file has
+    std::uint64_t length = 0;    // the header's length; 0 when it gives none
+    std::uint64_t left = 0;      // bytes of the measured size not read yet
+};
+
+// What is wrong with the file, in unmornak's words.
+int report_damage(const BkFile& bk, const mornak_fault& fault) {
+    return fail(bk.path, "%s", fault_message(fault, static_cast<std::uint64_t>(bk.input.size), bk.length).c_str());
+}
+
+// Opens the file and reads its header; the header's faults are reported
+// before anything is written. EXIT_DONE, or EXIT_FAILED after saying why.
+int open_bk(BkFile& bk) {
+    bk.input = open_input(bk.path);
+    switch (bk.input.kind) {
+        case InputFile::Kind::regular:
+            break;
+        case InputFile::Kind::folder:
+            return fail(bk.path, "%s", std::strerror(EISDIR));
+        case InputFile::Kind::other:
+            return fail(bk.path, "not a regular file");
+        case InputFile::Kind::failed:
+            return fail(bk.path, "%s", std::strerror(bk.input.error));
+    }
+    std::FILE* stream = bk.input.stream.get();
+    bk.header_got = std::fread(bk.header, 1, sizeof bk.header, stream);
+    if (bk.header_got < sizeof bk.header && std::ferror(stream)) {
+        return fail(bk.path, "%s", std::strerror(errno));
+    }
+    if (const mornak_status status = mornak_content_size(bk.header, bk.header_got, &bk.length); status != MORNAK_OK) {
+        const std::uint64_t at =
+            status == MORNAK_ERROR_HEADER_CUT ? bk.header_got : status == MORNAK_ERROR_NOT_BK ? 0 : 4;
+        return report_damage(bk, {status, at, 0, 0});
+    }
+    bk.left = static_cast<std::uint64_t>(bk.input.size) - bk.header_got;
+    return EXIT_DONE;
+}
+
+// Reads the next block into `into`, at most to the measured size; `got` is
+// how many bytes came. 0, or the errno of a failed read.
+int read_block(BkFile& bk, std::span<std::uint8_t> into, std::size_t& got) {
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), bk.left));
+    got = std::fread(into.data(), 1, wanted, bk.input.stream.get());
+    bk.left -= got;
+    if (got < wanted) {
+        bk.left = 0;  // the file ended early: the stream ends here
+        if (std::ferror(bk.input.stream.get())) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+// After the last byte: the file ended where its size said, so it did not
+// grow or shrink while it was read.
+bool read_as_measured(const BkFile& bk) {
+    return std::fgetc(bk.input.stream.get()) == EOF && bk.input.ended_at_size();
+}
+
+// The output as messages name it.
+std::string shown(const std::string& output) { return output == "-" ? "standard output" : output; }
+
+int already_exists(const char* bk_path, const std::string& output) {
+    return fail(bk_path, "%s already exists; name an OUTPUT to replace it", output.c_str());
+}
+
+// The restore, all but its last word on bytes that went out for good.
+int restore(const char* bk_path, const char* given_output, OutputFile& output) {
+    const std::optional<std::string> default_name = restored_name(bk_path);
+    if (given_output == nullptr && !default_name) {
+        return EXIT_USAGE;
+    }
+    const std::string target = given_output != nullptr ? given_output : *default_name;
+    if (struct stat existing {}; given_output == nullptr && ::lstat(target.c_str(), &existing) == 0) {
+        return already_exists(bk_path, target);
+    }
+    BkFile bk{bk_path};
+    if (const int status = open_bk(bk); status != EXIT_DONE) {
+        return status;
+    }
+    const std::string name = shown(target);
+    const mode_t mode = output_mode(bk.input.mode);
+    if (target == "-") {
+        output.begin_standard_output();
+    } else if (const int error = given_output != nullptr ? output.begin_named(target, mode)
+                                                         : output.begin(target, mode, AtTarget::keep)) {
+        return fail(name.c_str(), "%s", std::strerror(error));
+    }
+    const std::unique_ptr<mornak_decoder, FreeDecoder> decoder(mornak_decoder_create());
+    if (decoder == nullptr) {
+        return fail(bk_path, "%s", std::strerror(ENOMEM));
+    }
+    mornak_decoder_begin(decoder.get());
+    mornak_in in{bk.header, bk.header_got, 0};
+    mornak_status status = MORNAK_MORE;
+    while (status == MORNAK_MORE) {
+        if (in.pos == in.size && bk.left != 0) {
+            // The file is read straight into the decoder's own input block.
+            unsigned char* room = nullptr;
+            std::size_t room_size = 0;
+            mornak_decoder_input_room(decoder.get(), &room, &room_size);
+            std::size_t got = 0;
+            if (const int error = read_block(bk, {room, room_size}, got)) {
+                return fail(bk_path, "%s", std::strerror(error));
+            }
+            in = {room, got, 0};
+        }
+        // Restored bytes are written straight from the decoder's own area.
+        const unsigned char* restored = nullptr;
+        std::size_t size = 0;
+        status = mornak_decoder_run_direct(decoder.get(), &in, bk.left == 0 ? 1 : 0, &restored, &size);
+        if (const int error = output.append({restored, size})) {
+            return fail(name.c_str(), "%s", std::strerror(error));
+        }
+    }
+    if (status != MORNAK_OK) {
+        mornak_fault fault;
+        mornak_decoder_fault(decoder.get(), &fault);
+        return report_damage(bk, fault);
+    }
+    if (!read_as_measured(bk)) {
+        return fail(bk_path, "it changed while being read");
+    }
+    if (const int error = output.commit()) {
+        if (error == EEXIST && given_output == nullptr) {  // it appeared while this one was restored
+            return already_exists(bk_path, target);
+        }
+        return fail(name.c_str(), "%s", std::strerror(error));
+    }
+    return EXIT_DONE;
+}
+
+}  // namespace
+
+int restore_file(const char* bk_path, const char* output) {
+    OutputFile out;
+    const int status = restore(bk_path, output, out);
+    // Only a named output is written straight in: `output` is not null here.
+    if (const std::uint64_t gone = out.bytes_gone_out(); status == EXIT_FAILED && gone > 0) {
+        fail(shown(output).c_str(), "%llu restored bytes were written before this and cannot be taken back",
+             static_cast<unsigned long long>(gone));
+    }
+    return status;
+}
+
+// The verifier restores the file, encodes what it restores again and
+// compares that with the file.
+int test_file(const char* bk_path) {
+    BkFile bk{bk_path};
+    if (const int status = open_bk(bk); status != EXIT_DONE) {
+        return status;
+    }
+    const std::unique_ptr<mornak_verifier, FreeVerifier> verifier(mornak_verifier_create());
+    if (verifier == nullptr) {
+        return fail(bk_path, "%s", std::strerror(ENOMEM));
+    }
+    mornak_verifier_begin(verifier.get());
+    static std::uint8_t block[READ_BLOCK];
+    mornak_in in{bk.header, bk.header_got, 0};
+    mornak_status status = MORNAK_MORE;
+    while (status == MORNAK_MORE) {
+        if (in.pos == in.size && bk.left != 0) {
+            std::size_t got = 0;
+            if (const int error = read_block(bk, block, got)) {
+                return fail(bk_path, "%s", std::strerror(error));
+            }
+            in = {block, got, 0};
+        }
+        status = mornak_verifier_run(verifier.get(), &in, bk.left == 0 ? 1 : 0);
+    }
+    mornak_fault fault;
+    mornak_verifier_fault(verifier.get(), &fault);
+    if (status != MORNAK_OK && status != MORNAK_ERROR_NOT_CANONICAL) {
+        return report_damage(bk, fault);
+    }
+    if (!read_as_measured(bk)) {
+        return fail(bk_path, "it changed while being read");
+    }
+    if (status != MORNAK_OK) {
+        return report_damage(bk, fault);
+    }
+    std::printf("%s: OK, %llu bytes\n", bk_path, static_cast<unsigned long long>(bk.length));
+    return EXIT_DONE;
+}
+
+}  // namespace programs
