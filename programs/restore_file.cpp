@@ -15,7 +15,6 @@
 
 #include "mornak.h"
 #include "programs/exit_status.hpp"
-#include "programs/fault_message.hpp"
 #include "programs/input_file.hpp"
 #include "programs/output_file.hpp"
 #include "programs/output_name.hpp"
@@ -54,13 +53,22 @@ struct BkFile {
     std::uint64_t left = 0;      // bytes of the measured size not read yet
 };
 
-// What is wrong with the file, in unmornak's words.
+// What is wrong with the file, as the decoder or verifier found it, in the
+// library's words.
 int report_damage(const BkFile& bk, const mornak_fault& fault) {
-    return fail(bk.path, "%s", fault_message(fault, static_cast<std::uint64_t>(bk.input.size), bk.length).c_str());
+    char words[MORNAK_FAULT_TEXT_BYTES];
+    mornak_fault_text(&fault, static_cast<std::uint64_t>(bk.input.size), bk.length, words, sizeof words);
+    return fail(bk.path, "%s", words);
 }
 
-// Opens the file and reads its header; the header's faults are reported
-// before anything is written. EXIT_DONE, or EXIT_FAILED after saying why.
+int report_damage(const BkFile& bk, const mornak_decoder* decoder) {
+    mornak_fault fault;
+    mornak_decoder_fault(decoder, &fault);
+    return report_damage(bk, fault);
+}
+
+// Opens the file and reads its header's bytes, fewer when the file is
+// shorter. EXIT_DONE, or EXIT_FAILED after saying why.
 int open_bk(BkFile& bk) {
     bk.input = open_input(bk.path);
     switch (bk.input.kind) {
@@ -78,10 +86,10 @@ int open_bk(BkFile& bk) {
     if (bk.header_got < sizeof bk.header && std::ferror(stream)) {
         return fail(bk.path, "%s", std::strerror(errno));
     }
-    if (const mornak_status status = mornak_content_size(bk.header, bk.header_got, &bk.length); status != MORNAK_OK) {
-        const std::uint64_t at =
-            status == MORNAK_ERROR_HEADER_CUT ? bk.header_got : status == MORNAK_ERROR_NOT_BK ? 0 : 4;
-        return report_damage(bk, {status, at, 0, 0});
+    // The length alone, for the words of a fault and for "OK, N bytes": a
+    // header that gives none is the decoder's or verifier's to refuse.
+    if (mornak_content_size(bk.header, bk.header_got, &bk.length) != MORNAK_OK) {
+        bk.length = 0;
     }
     bk.left = static_cast<std::uint64_t>(bk.input.size) - bk.header_got;
     return EXIT_DONE;
@@ -129,6 +137,23 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
     if (const int status = open_bk(bk); status != EXIT_DONE) {
         return status;
     }
+    const std::unique_ptr<mornak_decoder, FreeDecoder> decoder(mornak_decoder_create());
+    if (decoder == nullptr) {
+        return fail(bk_path, "%s", std::strerror(ENOMEM));
+    }
+    mornak_decoder_begin(decoder.get());
+    // The header alone first, so that a damaged one is refused before any
+    // output is made. Only a cut header ends the file here: a whole one is
+    // judged with the stream after it, once the output is begun, so that
+    // the output's faults come before the stream's however short the file.
+    mornak_in in{bk.header, bk.header_got, 0};
+    const unsigned char* restored = nullptr;
+    std::size_t size = 0;
+    const int header_cut = bk.header_got < MORNAK_HEADER_BYTES ? 1 : 0;
+    mornak_status status = mornak_decoder_run_direct(decoder.get(), &in, header_cut, &restored, &size);
+    if (status != MORNAK_MORE) {
+        return report_damage(bk, decoder.get());
+    }
     const std::string name = shown(target);
     const mode_t mode = output_mode(bk.input.mode);
     if (target == "-") {
@@ -137,13 +162,6 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
                                                          : output.begin(target, mode, AtTarget::keep)) {
         return fail(name.c_str(), "%s", std::strerror(error));
     }
-    const std::unique_ptr<mornak_decoder, FreeDecoder> decoder(mornak_decoder_create());
-    if (decoder == nullptr) {
-        return fail(bk_path, "%s", std::strerror(ENOMEM));
-    }
-    mornak_decoder_begin(decoder.get());
-    mornak_in in{bk.header, bk.header_got, 0};
-    mornak_status status = MORNAK_MORE;
     while (status == MORNAK_MORE) {
         if (in.pos == in.size && bk.left != 0) {
             // The file is read straight into the decoder's own input block.
@@ -157,17 +175,13 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
             in = {room, got, 0};
         }
         // Restored bytes are written straight from the decoder's own area.
-        const unsigned char* restored = nullptr;
-        std::size_t size = 0;
         status = mornak_decoder_run_direct(decoder.get(), &in, bk.left == 0 ? 1 : 0, &restored, &size);
         if (const int error = output.append({restored, size})) {
             return fail(name.c_str(), "%s", std::strerror(error));
         }
     }
     if (status != MORNAK_OK) {
-        mornak_fault fault;
-        mornak_decoder_fault(decoder.get(), &fault);
-        return report_damage(bk, fault);
+        return report_damage(bk, decoder.get());
     }
     if (!read_as_measured(bk)) {
         return fail(bk_path, "it changed while being read");
