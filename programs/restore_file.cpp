@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -10,12 +9,11 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 
 #include "mornak.h"
+#include "programs/bk_file.hpp"
 #include "programs/exit_status.hpp"
-#include "programs/input_file.hpp"
 #include "programs/output_file.hpp"
 #include "programs/output_name.hpp"
 
@@ -42,17 +40,6 @@ struct FreeVerifier {
     return EXIT_FAILED;
 }
 
-// A .bk file being read: its header first, on its own, then the rest in
-// blocks, never past the size the file had when it was opened.
-struct BkFile {
-    const char* path;
-    InputFile input{};
-    std::uint8_t header[MORNAK_HEADER_BYTES] = {};
-    std::size_t header_got = 0;  // bytes of the header the file has
-    std::uint64_t length = 0;    // the header's length; 0 when it gives none
-    std::uint64_t left = 0;      // bytes of the measured size not read yet
-};
-
 // What is wrong with the file, as the decoder or verifier found it, in the
 // library's words.
 int report_damage(const BkFile& bk, const mornak_fault& fault) {
@@ -65,55 +52,6 @@ int report_damage(const BkFile& bk, const mornak_decoder* decoder) {
     mornak_fault fault;
     mornak_decoder_fault(decoder, &fault);
     return report_damage(bk, fault);
-}
-
-// Opens the file and reads its header's bytes, fewer when the file is
-// shorter. EXIT_DONE, or EXIT_FAILED after saying why.
-int open_bk(BkFile& bk) {
-    bk.input = open_input(bk.path);
-    switch (bk.input.kind) {
-        case InputFile::Kind::regular:
-            break;
-        case InputFile::Kind::folder:
-            return fail(bk.path, "%s", std::strerror(EISDIR));
-        case InputFile::Kind::other:
-            return fail(bk.path, "not a regular file");
-        case InputFile::Kind::failed:
-            return fail(bk.path, "%s", std::strerror(bk.input.error));
-    }
-    std::FILE* stream = bk.input.stream.get();
-    bk.header_got = std::fread(bk.header, 1, sizeof bk.header, stream);
-    if (bk.header_got < sizeof bk.header && std::ferror(stream)) {
-        return fail(bk.path, "%s", std::strerror(errno));
-    }
-    // The length alone, for the words of a fault and for "OK, N bytes": a
-    // header that gives none is the decoder's or verifier's to refuse.
-    if (mornak_content_size(bk.header, bk.header_got, &bk.length) != MORNAK_OK) {
-        bk.length = 0;
-    }
-    bk.left = static_cast<std::uint64_t>(bk.input.size) - bk.header_got;
-    return EXIT_DONE;
-}
-
-// Reads the next block into `into`, at most to the measured size; `got` is
-// how many bytes came. 0, or the errno of a failed read.
-int read_block(BkFile& bk, std::span<std::uint8_t> into, std::size_t& got) {
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), bk.left));
-    got = std::fread(into.data(), 1, wanted, bk.input.stream.get());
-    bk.left -= got;
-    if (got < wanted) {
-        bk.left = 0;  // the file ended early: the stream ends here
-        if (std::ferror(bk.input.stream.get())) {
-            return errno;
-        }
-    }
-    return 0;
-}
-
-// After the last byte: the file ended where its size said, so it did not
-// grow or shrink while it was read.
-bool read_as_measured(const BkFile& bk) {
-    return std::fgetc(bk.input.stream.get()) == EOF && bk.input.ended_at_size();
 }
 
 // The output as messages name it.
@@ -134,8 +72,8 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
         return already_exists(bk_path, target);
     }
     BkFile bk{bk_path};
-    if (const int status = open_bk(bk); status != EXIT_DONE) {
-        return status;
+    if (const char* problem = open_bk(bk)) {
+        return fail(bk_path, "%s", problem);
     }
     const std::unique_ptr<mornak_decoder, FreeDecoder> decoder(mornak_decoder_create());
     if (decoder == nullptr) {
@@ -212,8 +150,8 @@ int restore_file(const char* bk_path, const char* output) {
 // compares that with the file.
 int test_file(const char* bk_path) {
     BkFile bk{bk_path};
-    if (const int status = open_bk(bk); status != EXIT_DONE) {
-        return status;
+    if (const char* problem = open_bk(bk)) {
+        return fail(bk_path, "%s", problem);
     }
     const std::unique_ptr<mornak_verifier, FreeVerifier> verifier(mornak_verifier_create());
     if (verifier == nullptr) {
