@@ -61,6 +61,16 @@ int already_exists(const char* bk_path, const std::string& output) {
     return fail(bk_path, "%s already exists; name an OUTPUT to replace it", output.c_str());
 }
 
+// "-" is standard output, whichever way it came; a name the user gave is
+// begun as such, the default one only where nothing holds it. 0 or errno.
+int begin_output(OutputFile& output, const std::string& target, bool named, mode_t mode) {
+    if (target == "-") {
+        output.begin_standard_output();
+        return 0;
+    }
+    return named ? output.begin_named(target, mode) : output.begin(target, mode, AtTarget::keep);
+}
+
 // The restore, all but its last word on bytes that went out for good.
 int restore(const char* bk_path, const char* given_output, OutputFile& output) {
     const std::optional<std::string> default_name = restored_name(bk_path);
@@ -93,11 +103,7 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
         return report_damage(bk, decoder.get());
     }
     const std::string name = shown(target);
-    const mode_t mode = output_mode(bk.input.mode);
-    if (target == "-") {
-        output.begin_standard_output();
-    } else if (const int error = given_output != nullptr ? output.begin_named(target, mode)
-                                                         : output.begin(target, mode, AtTarget::keep)) {
+    if (const int error = begin_output(output, target, given_output != nullptr, output_mode(bk.input.mode))) {
         return fail(name.c_str(), "%s", std::strerror(error));
     }
     while (status == MORNAK_MORE) {
