@@ -2,29 +2,54 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-namespace converter {
+#include <cerrno>
 
-int open_input(const char* path) { return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+namespace programs {
 
-InputKind inspect_input(int fd, std::int64_t& size, mode_t& mode) {
+namespace {
+
+InputFile failed(InputFile::Step step, int error) {
+    InputFile input;
+    input.failed_step = step;
+    input.error = error;
+    return input;
+}
+
+}  // namespace
+
+InputFile open_input(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return failed(InputFile::Step::open, errno);
+    }
+    std::FILE* stream = ::fdopen(fd, "rb");
+    if (stream == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        return failed(InputFile::Step::fdopen, error);
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        return InputKind::unknown;
+        InputFile input = failed(InputFile::Step::fstat, errno);
+        input.stream.reset(stream);
+        return input;
     }
+    InputFile input;
+    input.stream.reset(stream);
     if (S_ISDIR(info.st_mode)) {
-        return InputKind::folder;
+        input.kind = InputFile::Kind::folder;
+    } else if (!S_ISREG(info.st_mode)) {
+        input.kind = InputFile::Kind::other;
+    } else {
+        input.kind = InputFile::Kind::regular;
+        input.size = info.st_size;
+        input.mode = info.st_mode;
     }
-    if (!S_ISREG(info.st_mode)) {
-        return InputKind::other;
-    }
-    size = info.st_size;
-    mode = info.st_mode;
-    return InputKind::regular;
+    return input;
 }
 
-bool ended_at(std::FILE* stream, std::int64_t size) {
-    return std::feof(stream) != 0 && std::ftell(stream) == size;
-}
+bool InputFile::ended_at_size() const { return std::feof(stream.get()) != 0 && std::ftell(stream.get()) == size; }
 
-}  // namespace converter
+}  // namespace programs

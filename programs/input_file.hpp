@@ -1,26 +1,39 @@
-// Opening and measuring the file to convert.
+// Opening the file a program reads, the same way in both: open, then a
+// stream on it, then what it is. Each program says a failure in its own words.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
-namespace converter {
+namespace programs {
 
-enum class InputKind { regular, folder, other, unknown };
+struct CloseStream {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+struct InputFile {
+    enum class Kind { regular, folder, other, failed };
+    enum class Step { open, fdopen, fstat };
+
+    Kind kind = Kind::failed;
+    Step failed_step = Step::open;  // when `failed`: the step that failed, with
+    int error = 0;                  // its errno
+    std::int64_t size = 0;          // bytes, of a regular file when it was opened
+    mode_t mode = 0;                // of a regular file
+    // Open for reading from the start unless open or fdopen failed; closed
+    // with the InputFile.
+    std::unique_ptr<std::FILE, CloseStream> stream;
+
+    // True when the stream was read to its end and that end lay at `size`
+    // bytes, i.e. the file did not grow or shrink while it was being read.
+    bool ended_at_size() const;
+};
 
 // Opens `path` read-only. A FIFO is opened without blocking, so one with no
-// writer cannot hang the run before it is refused. Returns the descriptor, or
-// -1 with errno set.
-int open_input(const char* path);
+// writer cannot hang the run before it is refused.
+InputFile open_input(const char* path);
 
-// What the open input is; for a regular file also its size in bytes and its
-// mode. `unknown` means fstat failed and leaves errno set.
-InputKind inspect_input(int fd, std::int64_t& size, mode_t& mode);
-
-// True when `stream` was read to its end and that end lay at `size` bytes,
-// i.e. the file did not grow or shrink while it was being read.
-bool ended_at(std::FILE* stream, std::int64_t size);
-
-}  // namespace converter
+}  // namespace programs

@@ -10,28 +10,15 @@
 // untouched) or standard output could not be written, 2 after the usage
 // banner.
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdarg>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
-#include "mornak.h"
 #include "programs/compress_file.hpp"
-#include "programs/input_file.hpp"
-#include "programs/output_file.hpp"
-#include "programs/output_name.hpp"
+#include "programs/exit_status.hpp"
 #include "programs/signals.hpp"
 #include "programs/standard_output.hpp"
 
 namespace {
-
-constexpr int EXIT_CONVERTED = 0;
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
 
 constexpr const char* BANNER = "Ostrivel ver. 1.2 by Vuldrim\n";
 constexpr const char* USAGE = "Usage: mornak <filename>\n";
@@ -43,116 +30,25 @@ constexpr const char* HELP =
     "\n"
     "Exit status: 0 converted, 1 failed, 2 wrong usage.\n";
 
-// The .bk header stores the input length as a signed 32-bit number.
-constexpr std::int64_t MAX_INPUT_BYTES = MORNAK_MAX_INPUT;
-
-// What a run holds that has to be given back however it ends.
-struct Run {
-    std::FILE* input = nullptr;
-    mornak_encoder* encoder = nullptr;
-};
-Run run;
-
-[[gnu::format(printf, 1, 2)]] int fail(const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    return EXIT_FAILED;
-}
-
-int open_and_measure(const char* path, std::int64_t& size, mode_t& mode) {
-    const int fd = converter::open_input(path);
-    if (fd < 0) {
-        return fail("Can't open file %s\n", path);
+int command(int argc, char** argv) {
+    if (argc != 2) {
+        std::printf("%s%s", BANNER, USAGE);
+        return programs::EXIT_USAGE;
     }
-    run.input = ::fdopen(fd, "rb");
-    if (run.input == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        return fail("Can't read file %s: %s\n", path, std::strerror(error));
+    if (std::strcmp(argv[1], "--help") == 0) {
+        std::printf("%s%s%s", BANNER, USAGE, HELP);
+        return programs::EXIT_DONE;
     }
-    switch (converter::inspect_input(fd, size, mode)) {
-        case converter::InputKind::regular:
-            break;
-        case converter::InputKind::folder:
-            return fail("Can't read file %s: %s\n", path, std::strerror(EISDIR));
-        case converter::InputKind::other:
-            return fail("Can't read file %s: not a regular file\n", path);
-        case converter::InputKind::unknown:
-            return fail("Can't read file %s: %s\n", path, std::strerror(errno));
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s", BANNER);
+        return programs::EXIT_DONE;
     }
-    if (size > MAX_INPUT_BYTES) {
-        return fail("Can't convert file %s: %lld bytes is more than the %lld a .bk file can hold\n", path,
-                    static_cast<long long>(size), static_cast<long long>(MAX_INPUT_BYTES));
-    }
-    return EXIT_CONVERTED;
-}
-
-int convert(const char* path) {
-    std::int64_t size = 0;
-    mode_t mode = 0;
-    if (const int status = open_and_measure(path, size, mode); status != EXIT_CONVERTED) {
-        return status;
-    }
-    const std::string target = converter::derive_output_name(path);
-    const mode_t bk_mode = converter::output_mode(mode);
-    if (const int error = converter::begin_output(target, bk_mode, converter::AtTarget::replace)) {
-        return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
-    }
-    run.encoder = mornak_encoder_create();
-    if (run.encoder == nullptr) {
-        return fail("Can't convert file %s: %s\n", path, std::strerror(ENOMEM));
-    }
-    const converter::Conversion conversion =
-        converter::compress_file(run.encoder, run.input, size, converter::append_output, stdout);
-    switch (conversion.outcome) {
-        case converter::Conversion::converted:
-            break;
-        case converter::Conversion::write_failed:
-            return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(conversion.error));
-        case converter::Conversion::read_failed:
-            return fail("Can't read file %s: %s\n", path, std::strerror(conversion.error));
-        case converter::Conversion::changed:
-            return fail("Can't read file %s: it changed while being read\n", path);
-    }
-    const auto out_bytes = static_cast<long long>(converter::output_bytes());
-    if (const int error = converter::commit_output()) {
-        return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));
-    }
-
-    std::printf("In : %lld bytes\n", static_cast<long long>(size));
-    std::printf("Out: %lld bytes\n", out_bytes);
-    if (size == 0) {
-        std::printf("Out/In: n/a (empty input)\n");
-    } else {
-        std::printf("Out/In: %.3f\n", static_cast<double>(out_bytes) / static_cast<double>(size));
-    }
-    return EXIT_CONVERTED;
+    return programs::compress_file(argv[1]);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    converter::install_signal_policy();
-    if (argc != 2) {
-        std::printf("%s%s", BANNER, USAGE);
-        return converter::finish_standard_output("mornak", EXIT_USAGE);
-    }
-    if (std::strcmp(argv[1], "--help") == 0) {
-        std::printf("%s%s%s", BANNER, USAGE, HELP);
-        return converter::finish_standard_output("mornak", EXIT_CONVERTED);
-    }
-    if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("%s", BANNER);
-        return converter::finish_standard_output("mornak", EXIT_CONVERTED);
-    }
-    const int status = convert(argv[1]);
-    // The one cleanup path, whatever happened above.
-    converter::abort_output();
-    if (run.input != nullptr) {
-        std::fclose(run.input);
-    }
-    mornak_encoder_free(run.encoder);
-    return converter::finish_standard_output("mornak", status);
+    programs::install_signal_policy();
+    return programs::finish_standard_output("mornak", command(argc, argv));
 }

@@ -9,10 +9,11 @@
 #include <cerrno>
 #include <cstdio>  // renameat2
 #include <cstdlib>
+#include <utility>
 
 #include "programs/signals.hpp"
 
-namespace converter {
+namespace programs {
 
 namespace {
 
@@ -23,23 +24,10 @@ constexpr const char* TEMPORARY_NAME = ".mornak-XXXXXX";
 // Largest single write; Linux moves at most about 2 GiB per call anyway.
 constexpr std::size_t MAX_WRITE = std::size_t{1} << 30;
 
-// The output in the making. `fd` is -1 when none is open; `temporary` names
-// the file behind it, empty when writing into something already open.
-struct Output {
-    int fd = -1;
-    bool opened_here = false;  // `fd` is a node begin_named_output opened: closed at the end
-    std::string temporary;
-    std::string target;
-    AtTarget at_target = AtTarget::replace;
-    std::uint64_t bytes = 0;
-};
-Output output;
-
-// Bytes written into something already open since the last begin.
-std::uint64_t gone_out = 0;
-
-// The temporary file's name from its creation until it is renamed or
-// removed, else null. Read by the signal handler, hence lock-free.
+// The module's only state, and the reason there is one output at a time: the
+// name of the temporary file in use, from its creation until it is renamed
+// or removed, else null. Read by the signal handler, hence lock-free; set
+// and cleared only with the signals held.
 std::atomic<const char*> temporary_in_use{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
@@ -47,29 +35,6 @@ std::string temporary_template(const std::string& target) {
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     return folder + TEMPORARY_NAME;
-}
-
-// Forgets the output; with `remove`, removes its temporary file too.
-void reset_output(bool remove) {
-    {
-        const SignalsHeld held;
-        if (remove && !output.temporary.empty()) {
-            ::unlink(output.temporary.c_str());
-        }
-        temporary_in_use = nullptr;
-    }
-    output = Output{};
-}
-
-void start_afresh() {
-    abort_output();
-    gone_out = 0;
-}
-
-void write_into(int fd, bool opened_here) {
-    start_afresh();
-    output.fd = fd;
-    output.opened_here = opened_here;
 }
 
 // Kinds of file a result replaces through a temporary file. Everything else
@@ -117,34 +82,36 @@ mode_t output_mode(mode_t input_mode) {
     return input_mode & 0666 & ~mask;
 }
 
-int begin_output(const std::string& target, mode_t mode, AtTarget at_target) {
+OutputFile::~OutputFile() { abort(); }
+
+int OutputFile::begin(const std::string& target, mode_t mode, AtTarget at_target) {
     start_afresh();
-    output.target = target;
-    output.at_target = at_target;
-    output.temporary = temporary_template(target);
+    target_ = target;
+    at_target_ = at_target;
+    temporary_ = temporary_template(target);
     int error = 0;
     {
+        // Made and announced to the handler as one step.
         const SignalsHeld held;
-        output.fd = ::mkostemp(output.temporary.data(), O_CLOEXEC);
-        if (output.fd < 0) {
+        fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+        if (fd_ < 0) {
             error = errno;
         } else {
-            temporary_in_use = output.temporary.c_str();
+            route_ = Route::temporary;
+            temporary_in_use = temporary_.c_str();
         }
     }
-    if (error == 0 && ::fchmod(output.fd, mode) != 0) {
+    if (error == 0 && ::fchmod(fd_, mode) != 0) {
         error = errno;
-    }
-    if (error != 0) {
-        abort_output();
+        abort();
     }
     return error;
 }
 
-int begin_named_output(const std::string& target, mode_t mode) {
+int OutputFile::begin_named(const std::string& target, mode_t mode) {
     struct stat info {};
     if (::stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        return begin_output(target, mode, AtTarget::replace);
+        return begin(target, mode, AtTarget::replace);
     }
     if (S_ISREG(info.st_mode)) {
         // A link such as /dev/stdout is replaced like any other unless it
@@ -154,9 +121,9 @@ int begin_named_output(const std::string& target, mode_t mode) {
         const bool link = ::lstat(target.c_str(), &name) == 0 && S_ISLNK(name.st_mode);
         const int fd = link ? standard_descriptor_for(info) : -1;
         if (fd < 0) {
-            return begin_output(target, mode, AtTarget::replace);
+            return begin(target, mode, AtTarget::replace);
         }
-        write_into(fd, false);
+        write_into(fd, Route::already_open);
         return 0;
     }
     // As the shell's ">" opens it, less O_CREAT (the node exists) and O_TRUNC
@@ -175,18 +142,41 @@ int begin_named_output(const std::string& target, mode_t mode) {
         // A regular file took the name between the look and the open: it is
         // neither cut nor written over in place.
         ::close(fd);
-        return begin_output(target, mode, AtTarget::replace);
+        return begin(target, mode, AtTarget::replace);
     }
-    write_into(fd, true);
+    write_into(fd, Route::opened_here);
     return 0;
 }
 
-void begin_output_to_stdout() { write_into(STDOUT_FILENO, false); }
+void OutputFile::begin_standard_output() { write_into(STDOUT_FILENO, Route::already_open); }
 
-int append_output(std::span<const std::uint8_t> bytes) {
-    output.bytes += bytes.size();
+void OutputFile::write_into(int fd, Route route) {
+    start_afresh();
+    route_ = route;
+    fd_ = fd;
+}
+
+void OutputFile::start_afresh() {
+    abort();
+    bytes_ = 0;
+    gone_out_ = 0;
+}
+
+int OutputFile::append(std::span<const std::uint8_t> bytes) {
+    bool beyond_recall = false;  // a byte written is out for good, and counted as such
+    switch (route_) {
+        case Route::none:
+            return EBADF;
+        case Route::temporary:
+            break;
+        case Route::opened_here:
+        case Route::already_open:
+            beyond_recall = true;
+            break;
+    }
+    bytes_ += bytes.size();
     while (!bytes.empty()) {
-        const ssize_t written = ::write(output.fd, bytes.data(), std::min(bytes.size(), MAX_WRITE));
+        const ssize_t written = ::write(fd_, bytes.data(), std::min(bytes.size(), MAX_WRITE));
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -196,54 +186,62 @@ int append_output(std::span<const std::uint8_t> bytes) {
         if (written == 0) {
             return EIO;
         }
-        if (output.temporary.empty()) {
-            gone_out += static_cast<std::uint64_t>(written);
+        if (beyond_recall) {
+            gone_out_ += static_cast<std::uint64_t>(written);
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
     return 0;
 }
 
-std::uint64_t output_bytes() { return output.bytes; }
-
-std::uint64_t bytes_gone_out() { return gone_out; }
-
-int commit_output() {
-    if (output.temporary.empty()) {  // only a node opened here is closed; standard output stays open
-        const int error = output.opened_here && ::close(output.fd) != 0 ? errno : 0;
-        output = Output{};
-        return error;
+int OutputFile::commit() {
+    const int fd = std::exchange(fd_, -1);
+    switch (std::exchange(route_, Route::none)) {
+        case Route::none:
+        case Route::already_open:
+            return 0;
+        case Route::opened_here:
+            return ::close(fd) != 0 ? errno : 0;
+        case Route::temporary:
+            break;
     }
     // On local file systems close reports nothing about the data, which the
     // writes already delivered to the kernel; it counts all the same, as on
     // network file systems it is where a failed write-back shows. There is no
     // fsync: inputs are never removed, so a crash can cost only a result that
     // can be made again.
-    int error = ::close(output.fd) != 0 ? errno : 0;
-    output.fd = -1;
+    int error = ::close(fd) != 0 ? errno : 0;
+    // Renamed or removed, and forgotten by the handler, as one step.
+    const SignalsHeld held;
     if (error == 0) {
-        const SignalsHeld held;
-        const char* from = output.temporary.c_str();
-        const char* to = output.target.c_str();
-        if (output.at_target == AtTarget::replace) {
-            error = ::rename(from, to) != 0 ? errno : 0;
-        } else {
-            error = take_free_name(from, to);
-        }
-        if (error == 0) {
-            temporary_in_use = nullptr;
-            output.temporary.clear();
-        }
+        const char* from = temporary_.c_str();
+        const char* to = target_.c_str();
+        error = at_target_ == AtTarget::replace ? (::rename(from, to) != 0 ? errno : 0) : take_free_name(from, to);
     }
-    reset_output(true);
+    if (error != 0) {
+        ::unlink(temporary_.c_str());
+    }
+    temporary_in_use = nullptr;
     return error;
 }
 
-void abort_output() {
-    if (output.fd >= 0 && (output.opened_here || !output.temporary.empty())) {
-        ::close(output.fd);
+void OutputFile::abort() {
+    const int fd = std::exchange(fd_, -1);
+    switch (std::exchange(route_, Route::none)) {
+        case Route::none:
+        case Route::already_open:
+            break;
+        case Route::opened_here:
+            ::close(fd);
+            break;
+        case Route::temporary: {
+            ::close(fd);
+            const SignalsHeld held;
+            ::unlink(temporary_.c_str());
+            temporary_in_use = nullptr;
+            break;
+        }
     }
-    reset_output(true);
 }
 
 void remove_temporary_in_handler() {
@@ -252,4 +250,4 @@ void remove_temporary_in_handler() {
     }
 }
 
-}  // namespace converter
+}  // namespace programs

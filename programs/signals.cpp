@@ -2,7 +2,7 @@
 
 #include "programs/output_file.hpp"
 
-namespace converter {
+namespace programs {
 
 namespace {
 
@@ -62,4 +62,4 @@ SignalsHeld::SignalsHeld() {
 
 SignalsHeld::~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
 
-}  // namespace converter
+}  // namespace programs

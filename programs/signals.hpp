@@ -4,7 +4,7 @@
 
 #include <csignal>
 
-namespace converter {
+namespace programs {
 
 // Ignores SIGPIPE and SIGXFSZ, so that a closed pipe or a file size limit
 // shows up as a failed write (EPIPE, EFBIG) that the run reports and cleans
@@ -28,4 +28,4 @@ private:
     sigset_t before_{};
 };
 
-}  // namespace converter
+}  // namespace programs

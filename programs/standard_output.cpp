@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace converter {
+namespace programs {
 
 int finish_standard_output(const char* program, int status) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -14,4 +14,4 @@ int finish_standard_output(const char* program, int status) {
     return status;
 }
 
-}  // namespace converter
+}  // namespace programs

@@ -1,7 +1,7 @@
 // The last word of both programs on standard output.
 #pragma once
 
-namespace converter {
+namespace programs {
 
 // Flushes standard output; when it could not be written (a full disk, a
 // closed pipe), says so on standard error as "PROGRAM: can't write to
@@ -9,4 +9,4 @@ namespace converter {
 // since a report nobody could read is no success. Returns the exit status.
 int finish_standard_output(const char* program, int status);
 
-}  // namespace converter
+}  // namespace programs

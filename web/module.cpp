@@ -1,6 +1,7 @@
 // What the page's worker calls in the WebAssembly module: one job at a time
 // (convert, restore or check one file), fed in chunks through fixed areas of
-// the module's memory, with the programs' own names and messages.
+// the module's memory, naming what it makes as the programs do and saying
+// what is wrong with a .bk file in unmornak's words, which are the library's.
 //
 // The worker copies each chunk of the file into the input area, calls
 // web_give, then web_step until it returns something other than MORNAK_MORE
@@ -11,12 +12,9 @@
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
-#include <string_view>
 
 #include "mornak.h"
-#include "programs/fault_message.hpp"
 #include "programs/output_name.hpp"
 
 namespace {
@@ -39,18 +37,18 @@ mornak_verifier* verifier = nullptr;
 struct Current {
     Job job = convert;
     std::uint64_t file_size = 0;   // bytes of the file being read
-    std::uint64_t length = 0;      // the .bk header's length (restore, check)
+    std::uint64_t length = 0;      // the .bk header's length (restore, check); 0 when it gives none
     bool header_seen = false;
     mornak_in in{input_area, 0, 0};
     int finish = 0;
     const unsigned char* output = output_area;  // where the last step's bytes are
     std::size_t produced = 0;      // how many bytes the last step gave
-    mornak_fault header_fault{};   // a fault of the header, found before any context runs
     mornak_status status = MORNAK_MORE;
 };
 Current current;
 
-std::string text;  // what the last call returning a string gave
+std::string text;  // what web_output_name last gave
+char words[MORNAK_FAULT_TEXT_BYTES];  // what web_fault_message last gave
 
 }  // namespace
 
@@ -96,8 +94,9 @@ EMSCRIPTEN_KEEPALIVE int web_begin(int job, double file_size) {
 }
 
 // The next `size` bytes of the file are in the input area; `finish` when they
-// are its last. A .bk file's header is judged on its first chunk, as
-// unmornak judges it before restoring anything: its fault is returned here.
+// are its last. The header's faults are the decoder's or verifier's to find,
+// as for unmornak; its length is taken from the first chunk, which holds the
+// whole header unless the file is shorter.
 EMSCRIPTEN_KEEPALIVE int web_give(std::size_t size, int finish) {
     if (current.status != MORNAK_MORE || size > INPUT_AREA) {
         return current.status = current.status != MORNAK_MORE ? current.status : MORNAK_ERROR_ARGUMENT;
@@ -106,13 +105,8 @@ EMSCRIPTEN_KEEPALIVE int web_give(std::size_t size, int finish) {
     current.finish = finish;
     if (current.job != convert && !current.header_seen) {
         current.header_seen = true;
-        // The first chunk holds the whole header unless the file is shorter.
-        const mornak_status status = mornak_content_size(input_area, size, &current.length);
-        if (status != MORNAK_OK) {
-            const std::uint64_t at = status == MORNAK_ERROR_HEADER_CUT ? size : status == MORNAK_ERROR_NOT_BK ? 0 : 4;
-            current.header_fault = {status, at, 0, 0};
+        if (mornak_content_size(input_area, size, &current.length) != MORNAK_OK) {
             current.length = 0;
-            return current.status = status;
         }
     }
     return current.status;
@@ -153,28 +147,24 @@ EMSCRIPTEN_KEEPALIVE int web_wants_input() { return current.in.pos == current.in
 // The .bk header's length (restore, check): the size of the original.
 EMSCRIPTEN_KEEPALIVE double web_length() { return static_cast<double>(current.length); }
 
-// What is wrong with the .bk file, in unmornak's words; empty when nothing is.
+// What is wrong with the .bk file, in unmornak's words (the library's);
+// empty when nothing is.
 EMSCRIPTEN_KEEPALIVE const char* web_fault_message() {
-    mornak_fault fault = current.header_fault;
-    if (fault.status == MORNAK_OK && current.job == restore && decoder != nullptr) {
+    mornak_fault fault{MORNAK_OK, 0, 0, 0};
+    if (current.job == restore && decoder != nullptr) {
         mornak_decoder_fault(decoder, &fault);
-    } else if (fault.status == MORNAK_OK && current.job == check && verifier != nullptr) {
+    } else if (current.job == check && verifier != nullptr) {
         mornak_verifier_fault(verifier, &fault);
     }
-    text = fault.status == MORNAK_OK ? "" : converter::fault_message(fault, current.file_size, current.length);
-    return text.c_str();
+    mornak_fault_text(&fault, current.file_size, current.length, words, sizeof words);
+    return words;
 }
 
-// The name of what `job` makes of the file `name` (a file name, no folder):
-// mornak's .bk name when converting; when restoring, the name without its
-// ".bk", or "restored" for a file called just ".bk", which leaves nothing.
+// The name of what `job` makes of the file `name` (a file name, no folder),
+// as the programs name it; a file called just ".bk", which they cannot
+// restore without an OUTPUT, restores to "restored".
 EMSCRIPTEN_KEEPALIVE const char* web_output_name(int job, const char* name) {
-    const std::string_view given = name;
-    if (job == convert) {
-        text = converter::derive_output_name(given);
-    } else {
-        text = given.size() > 3 && given.ends_with(".bk") ? given.substr(0, given.size() - 3) : "restored";
-    }
+    text = job == convert ? programs::derive_output_name(name) : programs::restored_name(name).value_or("restored");
     return text.c_str();
 }
 

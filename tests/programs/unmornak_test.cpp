@@ -273,6 +273,11 @@ std::vector<Case> cases() {
          {{"a", "nowhere"}}},
         {"name_without_bk_needs_an_output", {{"a.dat", ABC}}, {"a.dat"}, 2,
          "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"a.dat"}},
+        // The name is the last path component: one that is just ".bk" leaves none.
+        {"name_that_is_just_bk_needs_an_output", {{"sub/.bk", ABC}}, {"sub/.bk"}, 2,
+         "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"sub/", "sub/.bk"}},
+        {"folder_named_bk_is_kept_in_the_default_name", {{"x.bk/a.bk", ABC}}, {"x.bk/a.bk"}, 0, "",
+         {"x.bk/", "x.bk/a", "x.bk/a.bk"}, {{"x.bk/a", "abc"}}},
         {"no_argument", {}, {}, 2, "unmornak: no file named\n" + USAGE, {}},
         {"unknown_option", {}, {"--fast", "a.bk"}, 2, "unmornak: unknown option --fast\n" + USAGE, {}},
         {"three_names", {}, {"a.bk", "b", "c"}, 2,

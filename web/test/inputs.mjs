@@ -72,19 +72,27 @@ export function runs(size) {
   return out;
 }
 
-// A .bk file with header `length`, then `codes` and the closing codes, each
-// 11 bits wide, most significant bit first; the bits of a last byte that the
-// codes do not fill are left out, as mornak leaves them.
+// Codes `width` bits wide, most significant bit first; the bits of a last
+// byte that the codes do not fill are left out, as mornak leaves them.
+export function pack(codes, width) {
+  const bits = [];
+  for (const code of codes) for (let i = width - 1; i >= 0; i--) bits.push((code >>> i) & 1);
+  const out = Buffer.alloc(bits.length >> 3);
+  for (let i = 0; i < 8 * out.length; i++) out[i >> 3] |= bits[i] << (7 - (i & 7));
+  return out;
+}
+
+// A .bk header: "book" and `length`, 32-bit little-endian.
+export function header(length) {
+  const bytes = Buffer.from("book\0\0\0\0", "latin1");
+  bytes.writeUInt32LE(length, 4);
+  return bytes;
+}
+
+// A .bk file with header `length`, then `codes` and the closing codes, all
+// 11 bits wide.
 export function bk(length, codes, closing = [257, 0, 0, 0]) {
-  const header = Buffer.alloc(8);
-  header.write("book", 0, "latin1");
-  header.writeInt32LE(length, 4);
-  let bits = "";
-  for (const code of [...codes, ...closing]) bits += code.toString(2).padStart(11, "0");
-  bits = bits.slice(0, bits.length - (bits.length % 8));
-  const body = Buffer.alloc(bits.length / 8);
-  for (let i = 0; i < body.length; i++) body[i] = parseInt(bits.slice(8 * i, 8 * i + 8), 2);
-  return Buffer.concat([header, body]);
+  return Buffer.concat([header(length), pack([...codes, ...closing], 11)]);
 }
 
 // Runs a native program in `folder`.
