@@ -345,13 +345,15 @@ void fast_steps(DecoderTables& t, DecodeState& s, std::size_t limit) {
 
 namespace mornak {
 
-// `s` is a local copy of the caller's, so that the state lives in registers:
-// through the context, every byte stored into the area would make the
-// compiler read it all again.
-void decode_batch(DecoderTables& t, DecodeState& s, const Tracing& tracing, std::size_t limit) {
+void decode_batch(DecoderTables& t, DecodeState& state, const Tracing& tracing, std::size_t limit) {
+    // A local copy, so that the state lives in registers: through a
+    // reference, every byte stored into the area would make the compiler
+    // read it all again (a byte store may alias anything).
+    DecodeState s = state;
+    const CodeTrace trace = tracing.trace;
     bool fast_tried = false;
     while (!s.ended && s.fill <= limit && (s.end_known || bits_left(s) >= LOOKAHEAD_BITS)) {
-        if (tracing.trace == nullptr && !fast_tried) {
+        if (trace == nullptr && !fast_tried) {
             fast_steps(t, s, limit);
             fast_tried = true;
             continue;
@@ -359,6 +361,7 @@ void decode_batch(DecoderTables& t, DecodeState& s, const Tracing& tracing, std:
         fast_tried = false;
         step(tracing, t, s);
     }
+    state = s;
 }
 
 }  // namespace mornak

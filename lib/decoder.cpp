@@ -115,9 +115,7 @@ mornak_status advance(mornak_decoder& d, mornak_in& in, std::size_t limit) {
         const std::uint64_t bit_before = s.bit;
         const std::size_t pos_before = in.pos;
         take_input(*d.tables, stream, in);
-        DecodeState local = s;
-        decode_batch(*d.tables, local, d.tracing, limit);
-        s = local;
+        decode_batch(*d.tables, s, d.tracing, limit);
         if (!s.ended && s.bit == bit_before && in.pos == pos_before) {
             return MORNAK_MORE;  // nothing more can be decided without more input
         }
