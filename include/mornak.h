@@ -24,10 +24,13 @@
  * The caller owns every buffer it passes; no call keeps a pointer to one
  * after it returns (only the progress callback's user pointer is kept).
  *
- * Errors: every call returns a status. MORNAK_OK and MORNAK_MORE are not
- * errors; every error is negative and names one fault. An error is sticky: a
- * context that returned one returns it again until the next begin. Null
- * pointers and calls out of order are errors, never crashes.
+ * Errors: every call that can fail returns a status. MORNAK_OK and
+ * MORNAK_MORE are not errors; every error is negative and names one fault. An
+ * error is sticky: a context that returned one returns it again, before it
+ * looks at the call, until the next begin. Null pointers and calls out of
+ * order are errors, never crashes; a call with several faults reports the
+ * first of: a missing pointer, a position past its size, no data for a
+ * size, a call out of order.
  *
  * The library never prints, reads or writes a file, and never touches
  * signals, the environment or the process.

@@ -144,7 +144,8 @@ mornak_decoder* mornak_decoder_create(void) {
         return nullptr;
     }
     d->tables = static_cast<DecoderTables*>(tables);
-    // The literals' entries, which no stream changes: a byte, one long.
+    // The literals' entries: their length and last byte, which no stream
+    // changes (their `pos` is never read).
     for (std::uint32_t c = 0; c < 256; ++c) {
         d->tables->entries[c] = {0, 1, 0};
         d->tables->last_byte[c] = static_cast<std::uint8_t>(c);
@@ -174,7 +175,7 @@ mornak_status mornak_decoder_run(mornak_decoder* decoder, mornak_in* in, mornak_
     }
     mornak_decoder& d = *decoder;
     Lifecycle& life = d.s.life;
-    if (const mornak_status status = admit(life, in, out, finish); status != MORNAK_OK) {
+    if (const mornak_status status = admit(life, in, check_buffers(in, out), finish); status != MORNAK_OK) {
         return status;
     }
     DecodeState& s = d.s.decode;
@@ -211,11 +212,9 @@ mornak_status mornak_decoder_run_direct(mornak_decoder* decoder, mornak_in* in, 
         *data = d.tables->area;
         *size = 0;
     }
-    if (const mornak_status status = admit(life, in, finish); status != MORNAK_OK) {
+    const mornak_status run = data != nullptr && size != nullptr ? MORNAK_OK : MORNAK_ERROR_NULL;
+    if (const mornak_status status = admit(life, in, run, finish); status != MORNAK_OK) {
         return status;
-    }
-    if (data == nullptr || size == nullptr) {
-        return life.fail(MORNAK_ERROR_NULL);
     }
     DecodeState& s = d.s.decode;
     if (s.handed == s.fill) {

@@ -282,7 +282,7 @@ mornak_status mornak_encoder_run(mornak_encoder* encoder, mornak_in* in, mornak_
         return MORNAK_ERROR_NULL;
     }
     EncoderStream& s = encoder->s;
-    if (const mornak_status status = admit(s.life, in, out, finish); status != MORNAK_OK) {
+    if (const mornak_status status = admit(s.life, in, check_buffers(in, out), finish); status != MORNAK_OK) {
         return status;
     }
     const std::uint64_t available = in->size - in->pos;
@@ -364,12 +364,15 @@ mornak_status mornak_encoder_run(mornak_encoder* encoder, mornak_in* in, mornak_
 }
 
 mornak_status mornak_encoder_header(const mornak_encoder* encoder, unsigned char header[MORNAK_HEADER_BYTES]) {
-    if (encoder == nullptr || header == nullptr) {
+    if (encoder == nullptr) {
         return MORNAK_ERROR_NULL;
     }
     const EncoderStream& s = encoder->s;
     if (s.life.phase == Phase::failed) {
         return s.life.error;
+    }
+    if (header == nullptr) {
+        return MORNAK_ERROR_NULL;
     }
     // Without a size given, the length is known once the whole stream is out.
     if (s.life.phase == Phase::unready || (s.size == MORNAK_SIZE_UNKNOWN && s.life.phase != Phase::done)) {

@@ -44,57 +44,47 @@ struct Lifecycle {
     }
 };
 
-// MORNAK_OK, or what is wrong with a buffer a call was given: a position past
-// its size, or no data for a size.
-template <typename Buffer>
-mornak_status check_buffer(const Buffer* buffer) {
-    if (buffer == nullptr) {
+// MORNAK_OK, or what is wrong with the buffers a call was given, in one
+// order for every call: a missing buffer, then a position past its size,
+// then no data for a size.
+template <typename... Buffers>
+mornak_status check_buffers(const Buffers*... buffers) {
+    if (((buffers == nullptr) || ...)) {
         return MORNAK_ERROR_NULL;
     }
-    if (buffer->pos > buffer->size) {
+    if (((buffers->pos > buffers->size) || ...)) {
         return MORNAK_ERROR_ARGUMENT;
     }
-    return buffer->data == nullptr && buffer->size != 0 ? MORNAK_ERROR_NULL : MORNAK_OK;
+    if (((buffers->data == nullptr && buffers->size != 0) || ...)) {
+        return MORNAK_ERROR_NULL;
+    }
+    return MORNAK_OK;
 }
 
-// The order of calls: after begin; once finish was set, finish on every call
-// and, once the stream is complete, no new input.
-inline mornak_status check_order(Lifecycle& life, const mornak_in& in, int finish) {
+// The checks every streaming call makes before it works, in this order: the
+// sticky error; the call's arguments (`in`, and `arguments`: what is wrong
+// with its others, MORNAK_OK when nothing is); then the order of calls:
+// after begin, finish on every call once one set it, and no new input once
+// the stream is complete. MORNAK_OK when the call may go on; otherwise the
+// error, now sticky.
+inline mornak_status admit(Lifecycle& life, const mornak_in* in, mornak_status arguments, int finish) {
+    if (life.phase == Phase::failed) {
+        return life.error;
+    }
+    if (arguments == MORNAK_OK) {
+        arguments = check_buffers(in);
+    }
+    if (arguments != MORNAK_OK) {
+        return life.fail(arguments);
+    }
     if (life.phase == Phase::unready || (life.finishing() && finish == 0) ||
-        (life.phase == Phase::done && in.pos != in.size)) {
+        (life.phase == Phase::done && in->pos != in->size)) {
         return life.fail(MORNAK_ERROR_ORDER);
     }
     if (finish != 0 && life.phase == Phase::taking) {
         life.phase = Phase::finishing;
     }
     return MORNAK_OK;
-}
-
-// The checks of a call that takes input and, unless `out` is not asked for
-// (`wants_out` false), writes output: the sticky error first, then the
-// buffers, then the order of calls. MORNAK_OK when the call may go on;
-// otherwise the error, now sticky.
-inline mornak_status admit(Lifecycle& life, const mornak_in* in, const mornak_out* out, bool wants_out, int finish) {
-    if (life.phase == Phase::failed) {
-        return life.error;
-    }
-    if (const mornak_status status = check_buffer(in); status != MORNAK_OK) {
-        return life.fail(status);
-    }
-    if (wants_out) {
-        if (const mornak_status status = check_buffer(out); status != MORNAK_OK) {
-            return life.fail(status);
-        }
-    }
-    return check_order(life, *in, finish);
-}
-
-inline mornak_status admit(Lifecycle& life, const mornak_in* in, const mornak_out* out, int finish) {
-    return admit(life, in, out, true, finish);
-}
-
-inline mornak_status admit(Lifecycle& life, const mornak_in* in, int finish) {
-    return admit(life, in, nullptr, false, finish);
 }
 
 }  // namespace mornak

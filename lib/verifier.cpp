@@ -145,7 +145,7 @@ mornak_status mornak_verifier_run(mornak_verifier* verifier, mornak_in* in, int 
         return MORNAK_ERROR_NULL;
     }
     VerifierStream& v = verifier->s;
-    if (const mornak_status status = admit(v.life, in, finish); status != MORNAK_OK) {
+    if (const mornak_status status = admit(v.life, in, MORNAK_OK, finish); status != MORNAK_OK) {
         return status;
     }
     if (v.life.phase == Phase::done) {

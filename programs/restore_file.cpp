@@ -54,21 +54,24 @@ int report_damage(const BkFile& bk, const mornak_decoder* decoder) {
     return report_damage(bk, fault);
 }
 
-// The output as messages name it.
+// A named output as messages name it.
 std::string shown(const std::string& output) { return output == "-" ? "standard output" : output; }
 
 int already_exists(const char* bk_path, const std::string& output) {
     return fail(bk_path, "%s already exists; name an OUTPUT to replace it", output.c_str());
 }
 
-// "-" is standard output, whichever way it came; a name the user gave is
-// begun as such, the default one only where nothing holds it. 0 or errno.
+// A name the user gave is begun as such ("-": standard output); the default
+// one is always a file, made only where nothing holds its name. 0 or errno.
 int begin_output(OutputFile& output, const std::string& target, bool named, mode_t mode) {
+    if (!named) {
+        return output.begin(target, mode, AtTarget::keep);
+    }
     if (target == "-") {
         output.begin_standard_output();
         return 0;
     }
-    return named ? output.begin_named(target, mode) : output.begin(target, mode, AtTarget::keep);
+    return output.begin_named(target, mode);
 }
 
 // The restore, all but its last word on bytes that went out for good.
@@ -102,7 +105,7 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
     if (status != MORNAK_MORE) {
         return report_damage(bk, decoder.get());
     }
-    const std::string name = shown(target);
+    const std::string name = given_output != nullptr ? shown(target) : target;
     if (const int error = begin_output(output, target, given_output != nullptr, output_mode(bk.input.mode))) {
         return fail(name.c_str(), "%s", std::strerror(error));
     }
@@ -144,7 +147,8 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
 int restore_file(const char* bk_path, const char* output) {
     OutputFile out;
     const int status = restore(bk_path, output, out);
-    // Only a named output is written straight in: `output` is not null here.
+    // Only a named output is written straight in, so `output` is not null
+    // where bytes went out.
     if (const std::uint64_t gone = out.bytes_gone_out(); status == EXIT_FAILED && gone > 0) {
         fail(shown(output).c_str(), "%llu restored bytes were written before this and cannot be taken back",
              static_cast<unsigned long long>(gone));

@@ -176,6 +176,20 @@ TEST(Api, MisuseIsAStatusAndSticksUntilTheNextBegin) {
              std::size_t size = 0;
              return mornak_decoder_run_direct(d, &i, 0, nullptr, &size);
          }, MORNAK_ERROR_NULL, Context::decoder},
+        // One order for every call: a missing buffer, a position past its
+        // size, no data for a size, then the order of calls.
+        {"decoder_position_past_size_before_data_missing_for_a_size", [&](auto*, auto* d, auto*) {
+             mornak_decoder_begin(d);
+             mornak_in i = in(1, 2);
+             mornak_out o{nullptr, 5, 0};
+             return mornak_decoder_run(d, &i, &o, 0);
+         }, MORNAK_ERROR_ARGUMENT, Context::decoder},
+        {"decoder_run_direct_without_a_run_before_begin", [&](auto*, auto*, auto*) {
+             const std::unique_ptr<mornak_decoder, Free> fresh(mornak_decoder_create());
+             mornak_in i = in();
+             const unsigned char* data = nullptr;
+             return mornak_decoder_run_direct(fresh.get(), &i, 0, &data, nullptr);
+         }, MORNAK_ERROR_NULL},
         {"decoder_input_room_before_begin", [&](auto*, auto*, auto*) {
              const std::unique_ptr<mornak_decoder, Free> fresh(mornak_decoder_create());
              unsigned char* data = nullptr;
@@ -416,6 +430,12 @@ TEST(Api, DamagedFilesFailWithTheirOwnStatusAtTheirByteWhateverTheChunks) {
             std::uint8_t byte = 0;
             mornak_out out{&byte, 1, 0};
             status = mornak_decoder_run(decoder.get(), &in, &out, in.size == row.file.size() ? 1 : 0);
+            // A small file's every byte is taken as it is offered; a large
+            // one's restored bytes may hold the input back, but every call
+            // does something.
+            if (row.file.size() < 64) {
+                ASSERT_EQ(in.pos, in.size) << "a byte offered was not taken";
+            }
             ASSERT_TRUE(in.pos != taken || out.pos != 0 || status != MORNAK_MORE) << "a call that did nothing";
             taken = in.pos;
         }

@@ -198,7 +198,7 @@ TEST(CommandLine, ArgumentsConsoleExitStatusAndFilesLeft) {
     }
 }
 
-TEST(CommandLine, DotsCountAfreshWithEachDictionary) {
+TEST(CommandLine, EveryRowConvertsToTheLibrarysBytesWithDotsCountedAfreshWithEachDictionary) {
     for (const RoundTrip& row : round_trip_rows()) {
         if (row.large) {
             continue;
@@ -209,6 +209,7 @@ TEST(CommandLine, DotsCountAfreshWithEachDictionary) {
         const Outcome outcome = run_mornak(folder.path, {"in"});
         ASSERT_EQ(outcome.status, 0);
         EXPECT_EQ(outcome.out, report_for(row.input, dots_for(row.input)));
+        EXPECT_TRUE(folder.read("in.bk") == compress(row.input)) << "mornak wrote other bytes than the library";
     }
 }
 

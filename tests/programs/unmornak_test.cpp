@@ -271,6 +271,10 @@ std::vector<Case> cases() {
         {"dangling_link_at_the_default_output_is_kept", {{"a.bk", ABC}, {"a", "nowhere", Kind::link}}, {"a.bk"}, 1,
          "unmornak: a.bk: a already exists; name an OUTPUT to replace it\n", {"a", "a.bk"}, {}, "", {}, {}, "",
          {{"a", "nowhere"}}},
+        // The default name is always a file, even one called "-".
+        {"default_name_dash_is_a_file", {{"-.bk", ABC}}, {"--", "-.bk"}, 0, "", {"-", "-.bk"}, {{"-", "abc"}}},
+        {"damaged_file_with_the_default_name_dash", {{"-.bk", ABC + "x"}}, {"--", "-.bk"}, 1,
+         "unmornak: -.bk: damaged: 1 bytes after the end of the stream, from byte 17\n", {"-.bk"}},
         {"name_without_bk_needs_an_output", {{"a.dat", ABC}}, {"a.dat"}, 2,
          "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"a.dat"}},
         // The name is the last path component: one that is just ".bk" leaves none.
@@ -357,8 +361,14 @@ std::vector<Case> cases() {
         const bool restores = d.restoring.status == MORNAK_OK;
         const bool passes = restores && d.checking == MORNAK_OK;
         const std::string said = "unmornak: d.bk: " + d.words + "\n";
+        // What a sound file restores to: the library's bytes.
+        std::string restored(d.restoring.restored, '\0');
+        std::size_t got = 0;
+        mornak_decompress(d.file.data(), d.file.size(), restored.data(), restored.size(), &got);
         rows.push_back({"restoring_" + d.name, {{"d.bk", file}}, {"d.bk"}, restores ? 0 : 1, restores ? "" : said,
-                        restores ? std::vector<std::string>{"d", "d.bk"} : std::vector<std::string>{"d.bk"}});
+                        restores ? std::vector<std::string>{"d", "d.bk"} : std::vector<std::string>{"d.bk"},
+                        restores ? std::vector<std::pair<std::string, std::string>>{{"d", restored}}
+                                 : std::vector<std::pair<std::string, std::string>>{}});
         rows.push_back({"checking_" + d.name, {{"d.bk", file}}, {"--test", "d.bk"}, passes ? 0 : 1, passes ? "" : said,
                         {"d.bk"}, {},
                         passes ? "d.bk: OK, " + std::to_string(d.restoring.restored) + " bytes\n" : ""});
