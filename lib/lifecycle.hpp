@@ -44,18 +44,31 @@ struct Lifecycle {
     }
 };
 
+template <typename Buffer>
+bool missing(const Buffer* buffer) {
+    return buffer == nullptr;
+}
+template <typename Buffer>
+bool past_size(const Buffer* buffer) {
+    return buffer->pos > buffer->size;
+}
+template <typename Buffer>
+bool no_data(const Buffer* buffer) {
+    return buffer->data == nullptr && buffer->size != 0;
+}
+
 // MORNAK_OK, or what is wrong with the buffers a call was given, in one
 // order for every call: a missing buffer, then a position past its size,
 // then no data for a size.
 template <typename... Buffers>
 mornak_status check_buffers(const Buffers*... buffers) {
-    if (((buffers == nullptr) || ...)) {
+    if ((missing(buffers) || ...)) {
         return MORNAK_ERROR_NULL;
     }
-    if (((buffers->pos > buffers->size) || ...)) {
+    if ((past_size(buffers) || ...)) {
         return MORNAK_ERROR_ARGUMENT;
     }
-    if (((buffers->data == nullptr && buffers->size != 0) || ...)) {
+    if ((no_data(buffers) || ...)) {
         return MORNAK_ERROR_NULL;
     }
     return MORNAK_OK;
