@@ -1,10 +1,40 @@
 // The page: a row per chosen or dropped file, worked on one after another by
-// the worker, each ending with its result and, for a file made, a link that
-// saves it.
+// the worker, each ending with its result in a plain sentence, the details
+// smaller beneath and, for a file made, a link that saves it.
 "use strict";
 
 const MAX_INPUT = 2147483647; // the most bytes a .bk header can give
 const numbers = new Intl.NumberFormat("en-US");
+// What is wrong with a .bk file, by the status the library found it with;
+// unmornak's own words, which give the byte, go beneath.
+const FAULTS = {
+  MORNAK_ERROR_HEADER_CUT: "This file is damaged: it is too short to be a .bk file.",
+  MORNAK_ERROR_NOT_BK: "This is not a .bk file.",
+  MORNAK_ERROR_NEGATIVE_LENGTH: "This file is damaged: the size its header gives is impossible.",
+  MORNAK_ERROR_UNDEFINED_CODE: "This file is damaged: part of it cannot be read.",
+  MORNAK_ERROR_MISPLACED_CLEAR: "This file is damaged: part of it is out of place.",
+  MORNAK_ERROR_NO_END_CODE: "This file is damaged: it ends too early.",
+  MORNAK_ERROR_SHORT_FILLER: "This file is damaged: its last bytes are missing.",
+  MORNAK_ERROR_FILLER_NOT_ZERO: "This file is damaged: its last bytes are wrong.",
+  MORNAK_ERROR_TRAILING_BYTES: "This file is damaged: something was added after its end.",
+  MORNAK_ERROR_LONGER_THAN_HEADER: "This file is damaged: it holds more than its header says.",
+  MORNAK_ERROR_SHORTER_THAN_HEADER: "This file is damaged: it holds less than its header says.",
+  MORNAK_ERROR_NOT_CANONICAL: "This file restores, but it is not what mornak writes for those bytes.",
+};
+// A status the library may find that this page does not know yet.
+const SOME_FAULT = "This file is damaged.";
+
+// Why a job failed, by the worker's reason; what went wrong, when there is
+// more to say, goes beneath.
+const FAILURES = {
+  memory: "Failed: there was not enough memory.",
+  unreadable: "Failed: the file could not be read. Was it changed or removed after it was chosen?",
+  changed: "Failed: the file changed while it was being read.",
+  codec: "Failed: something went wrong inside the page.",
+  unexpected: "Failed: something went wrong inside the page.",
+  stopped: "Failed: the page stopped working on this file.",
+};
+
 const rows = document.getElementById("rows");
 const announce = document.getElementById("announce");
 const checkOnly = document.getElementById("check-only");
@@ -26,7 +56,7 @@ function startWorker() {
     // A worker that died takes its job with it; the next job gets a new one.
     worker.terminate();
     worker = null;
-    if (current) finish(current, "failed", `failed: ${event.message || "the worker stopped"}`);
+    if (current) finish(current, "failed", FAILURES.stopped, event.message || "");
   };
 }
 
@@ -47,29 +77,32 @@ function addRow(file) {
     name: element("span", "name", file.name),
     bar: element("progress"),
     result: element("span", "result", "waiting"),
+    details: element("span", "details"),
   };
   parts.bar.max = Math.max(file.size, 1);
   parts.bar.value = 0;
   parts.bar.setAttribute("aria-label", `progress of ${file.name}`);
-  row.append(parts.name, parts.bar, parts.result);
+  row.append(parts.name, parts.bar, parts.result, parts.details);
   row.dataset.state = "waiting";
   rows.append(row);
   return { row, parts };
 }
 
-function finish(item, state, text, link) {
+// Ends a row: its sentence, the details beneath ("" for none) and the link.
+function finish(item, state, sentence, details = "", link = null) {
   const { row, parts } = item;
   row.dataset.state = state;
-  parts.result.textContent = text;
+  parts.result.textContent = sentence;
+  parts.details.textContent = details;
   if (state !== "done" || item.job === "check") parts.bar.remove();
   else parts.bar.value = parts.bar.max;
   if (link) {
     const a = element("a", "", `Save ${link.name}`);
     a.href = URL.createObjectURL(link.blob);
     a.download = link.name;
-    row.append(" ", a);
+    parts.result.after(" ", a);
   }
-  announce.textContent = `${parts.name.textContent}: ${text}`;
+  announce.textContent = `${parts.name.textContent}: ${sentence}`;
   if (item === current) {
     current = null;
     pump();
@@ -84,6 +117,18 @@ function describe(item, m) {
   return `converted to ${m.name}: ${sizes}, Out/In ${ratio}, ${duration(m.ms)}`;
 }
 
+// A .bk file found damaged: [sentence, details].
+function damaged(item, m) {
+  const sentence = FAULTS[m.status] ?? SOME_FAULT;
+  return [item.job === "check" ? sentence : `${sentence} Nothing was saved.`, m.message];
+}
+
+// The words for a file over MAX_INPUT bytes: [sentence, details].
+function tooLarge(item) {
+  const limit = item.job === "convert" ? "a .bk file can hold" : "this page takes";
+  return [`refused: ${numbers.format(item.file.size)} bytes is more than the ${numbers.format(MAX_INPUT)} ${limit}`, ""];
+}
+
 function onMessage(m) {
   const item = current;
   if (!item || m.id !== item.id) return;
@@ -93,9 +138,10 @@ function onMessage(m) {
   }
   item.row.dataset.ms = (m.ms ?? 0).toFixed(1);
   item.row.dataset.codecMs = (m.codecMs ?? 0).toFixed(1);
-  if (m.type === "failed") finish(item, "failed", `failed: ${m.message}`);
-  else if (m.outcome === "damaged") finish(item, "damaged", m.message);
-  else finish(item, "done", describe(item, m), item.job === "check" ? null : { name: m.name, blob: m.blob });
+  if (m.type === "failed" && m.reason === "too-large") finish(item, "refused", ...tooLarge(item));
+  else if (m.type === "failed") finish(item, "failed", FAILURES[m.reason] ?? FAILURES.unexpected, m.detail);
+  else if (m.outcome === "damaged") finish(item, "damaged", ...damaged(item, m));
+  else finish(item, "done", describe(item, m), "", item.job === "check" ? null : { name: m.name, blob: m.blob });
 }
 
 function pump() {
@@ -116,9 +162,7 @@ function take(files) {
     if (!isBk && checkOnly.checked) {
       finish(item, "skipped", "not checked: only .bk files are checked");
     } else if (file.size > MAX_INPUT) {
-      const limit = item.job === "convert" ? "a .bk file can hold" : "this page takes";
-      finish(item, "refused", `refused: ${numbers.format(file.size)} bytes is more than the ` +
-        `${numbers.format(MAX_INPUT)} ${limit}`);
+      finish(item, "refused", ...tooLarge(item));
     } else {
       queue.push(item);
     }

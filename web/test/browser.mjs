@@ -57,6 +57,7 @@ export async function rows(page, count, timeout = 60000) {
       state: li.dataset.state,
       name: li.querySelector(".name").textContent,
       result: li.querySelector(".result").textContent,
+      details: li.querySelector(".details").textContent,
       ms: Number(li.dataset.ms),
       codecMs: Number(li.dataset.codecMs),
       link: link && { download: link.getAttribute("download"), href: link.getAttribute("href"), text: link.textContent },

@@ -42,6 +42,23 @@ function watchStates(page) {
 // Chromium saves no hidden file: it drops the leading dots of a download's name.
 const savedAs = (name) => name.replace(/^\.+/, "");
 
+// The sentence the page shows for each status a .bk file can fail with;
+// restoring adds " Nothing was saved.", and unmornak's words go beneath.
+const FAULTS = {
+  MORNAK_ERROR_HEADER_CUT: "This file is damaged: it is too short to be a .bk file.",
+  MORNAK_ERROR_NOT_BK: "This is not a .bk file.",
+  MORNAK_ERROR_NEGATIVE_LENGTH: "This file is damaged: the size its header gives is impossible.",
+  MORNAK_ERROR_UNDEFINED_CODE: "This file is damaged: part of it cannot be read.",
+  MORNAK_ERROR_MISPLACED_CLEAR: "This file is damaged: part of it is out of place.",
+  MORNAK_ERROR_NO_END_CODE: "This file is damaged: it ends too early.",
+  MORNAK_ERROR_SHORT_FILLER: "This file is damaged: its last bytes are missing.",
+  MORNAK_ERROR_FILLER_NOT_ZERO: "This file is damaged: its last bytes are wrong.",
+  MORNAK_ERROR_TRAILING_BYTES: "This file is damaged: something was added after its end.",
+  MORNAK_ERROR_LONGER_THAN_HEADER: "This file is damaged: it holds more than its header says.",
+  MORNAK_ERROR_SHORTER_THAN_HEADER: "This file is damaged: it holds less than its header says.",
+  MORNAK_ERROR_NOT_CANONICAL: "This file restores, but it is not what mornak writes for those bytes.",
+};
+
 const ABC = bk(3, [97, 98, 99]);
 const SAMPLE = fs.readFileSync(path.join(ROOT, "samples/sample.txt"));
 
@@ -128,19 +145,33 @@ const bigBk = convertNatively(folder("big"), ["big.txt"], folder("big-native"))[
 const lateCut = bigBk.subarray(0, bigBk.length - 1000);
 assert.ok(lateCut.length > 1 << 20, `the cut .bk has ${lateCut.length} bytes, all in the first part`);
 
-// name: bytes, and the words unmornak says of them restoring and checking
-// ("" for nothing wrong): the shared table's rows, sound ones among them, and
-// a file too large for the table. The rows compare the page with unmornak's
-// own words, and these with what the table or the row expects.
+// name: {file, restoring, checking}, each verdict the status and the words
+// unmornak says ("" for nothing wrong): the shared table's rows, sound ones
+// among them, and a file too large for the table. The rows compare the page
+// with unmornak's own words, and these with what the table or the row
+// expects; the page's sentence goes by the status.
+const verdict = (status, words) => ({ status, words: status === "MORNAK_OK" ? "" : words });
 const DAMAGED = Object.fromEntries(damagedFiles().map((d) =>
-  [`${d.name}.bk`, [d.file, d.restoring === "MORNAK_OK" ? "" : d.words, d.checking === "MORNAK_OK" ? "" : d.words]]));
-DAMAGED["late-cut.bk"] = [lateCut, `damaged: the stream ends at byte ${lateCut.length} before END_CODE`];
+  [`${d.name}.bk`, { file: d.file, restoring: verdict(d.restoring, d.words), checking: verdict(d.checking, d.words) }]));
+const lateCutVerdict = verdict("MORNAK_ERROR_NO_END_CODE", `damaged: the stream ends at byte ${lateCut.length} before END_CODE`);
+DAMAGED["late-cut.bk"] = { file: lateCut, restoring: lateCutVerdict, checking: lateCutVerdict };
+
+test("every status a .bk file can fail with has a sentence of its own and a damaged file here", () => {
+  const header = fs.readFileSync(path.join(ROOT, "include/mornak.h"), "utf8");
+  const statuses = header.slice(header.indexOf("MORNAK_ERROR_HEADER_CUT"), header.indexOf("} mornak_status;"))
+    .match(/MORNAK_ERROR_\w+(?= = )/g);
+  assert.ok(statuses.length >= 12 && statuses.at(-1) === "MORNAK_ERROR_NOT_CANONICAL", statuses.join(" "));
+  assert.deepEqual(Object.keys(FAULTS).sort(), [...statuses].sort());
+  assert.equal(new Set(Object.values(FAULTS)).size, statuses.length, "two statuses share a sentence");
+  const found = new Set(Object.values(DAMAGED).flatMap((d) => [d.restoring.status, d.checking.status]));
+  assert.deepEqual(statuses.filter((s) => !found.has(s)), [], "statuses no file here fails with");
+});
 
 for (const checkOnly of [false, true]) {
   describe(checkOnly ? "check only: unmornak --test's verdict and words, nothing saved"
-    : "damaged .bk files: unmornak's words, no link", () => {
+    : "damaged .bk files: a sentence for each status, unmornak's words beneath, no link", () => {
     const dir = folder(checkOnly ? "check" : "damaged");
-    const files = Object.fromEntries(Object.entries(DAMAGED).map(([name, [bytes]]) => [name, bytes]));
+    const files = Object.fromEntries(Object.entries(DAMAGED).map(([name, { file }]) => [name, file]));
     const paths = write(dir, { ...files, "plain.txt": SAMPLE });
     const shown = {};
     before(async () => {
@@ -152,8 +183,8 @@ for (const checkOnly of [false, true]) {
       test(name, () => {
         const said = unmornakWords(dir, name);
         const words = checkOnly ? said.test : said.restore;
-        const [, restoring, checking = restoring] = DAMAGED[name];
-        assert.equal(words, checkOnly ? checking : restoring, "unmornak's words");
+        const expected = checkOnly ? DAMAGED[name].checking : DAMAGED[name].restoring;
+        assert.equal(words, expected.words, "unmornak's words");
         const row = shown[name];
         if (words === "") {
           assert.equal(row.state, "done", row.result);
@@ -161,7 +192,8 @@ for (const checkOnly of [false, true]) {
           if (checkOnly) assert.ok(row.result.startsWith(`${said.passed}, `), `${row.result} / ${said.passed}`);
         } else {
           assert.equal(row.state, "damaged");
-          assert.equal(row.result, words);
+          assert.equal(row.result, checkOnly ? FAULTS[expected.status] : `${FAULTS[expected.status]} Nothing was saved.`);
+          assert.equal(row.details, words);
           assert.equal(row.link, null);
         }
       });
@@ -172,10 +204,12 @@ for (const checkOnly of [false, true]) {
   });
 }
 
-test("the words of the example: damaged: code 1121 at byte 8 names no entry yet", async () => {
+test("the words of the example: a plain sentence, and damaged: code 1121 at byte 8 names no entry yet", async () => {
   const { page } = await open(browser);
   await choose(page, write(folder("example"), { "d.bk": flipped }));
-  assert.equal((await rows(page, 1))[0].result, "damaged: code 1121 at byte 8 names no entry yet");
+  const [row] = await rows(page, 1);
+  assert.equal(row.result, "This file is damaged: part of it cannot be read. Nothing was saved.");
+  assert.equal(row.details, "damaged: code 1121 at byte 8 names no entry yet");
 });
 
 test("a file changed after it was chosen fails, and says so; the files after it still work", async () => {
@@ -188,7 +222,7 @@ test("a file changed after it was chosen fails, and says so; the files after it 
   const shown = await rows(page, 2);
   assert.equal(shown[0].state, "done", shown[0].result);
   assert.equal(shown[1].state, "failed", shown[1].result);
-  assert.equal(shown[1].result, "failed: it could not be read (changed or removed since it was chosen?)");
+  assert.equal(shown[1].result, "Failed: the file could not be read. Was it changed or removed after it was chosen?");
   await choose(page, [after]);
   const row = (await rows(page, 3))[2];
   assert.equal(row.state, "done", row.result);
