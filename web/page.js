@@ -4,7 +4,11 @@
 "use strict";
 
 const MAX_INPUT = 2147483647; // the most bytes a .bk header can give
-const numbers = new Intl.NumberFormat("en-US");
+// Every number shown is written the reader's way: the browser's locale.
+const numbers = new Intl.NumberFormat();
+const percent = new Intl.NumberFormat(undefined, { style: "percent", maximumFractionDigits: 0 });
+const seconds = new Intl.NumberFormat(undefined, { minimumFractionDigits: 2, maximumFractionDigits: 2 });
+
 // What is wrong with a .bk file, by the status the library found it with;
 // unmornak's own words, which give the byte, go beneath.
 const FAULTS = {
@@ -67,8 +71,27 @@ function element(tag, className, text) {
   return e;
 }
 
+// A number and its unit are kept on one line: a no-break space between.
 function duration(ms) {
-  return ms < 1000 ? `${Math.max(1, Math.round(ms))} ms` : `${(ms / 1000).toFixed(2)} s`;
+  return ms < 1000 ? `${numbers.format(Math.max(1, Math.round(ms)))}\u00a0ms` : `${seconds.format(ms / 1000)}\u00a0s`;
+}
+
+function bytes(n) {
+  return `${numbers.format(n)}\u00a0${n === 1 ? "byte" : "bytes"}`;
+}
+
+// How the size of what was made compares with its input's, in whole
+// percent, never rounded across: a smaller file is never "100%", a larger
+// one never "grew by 0%".
+function comparedWithOriginal(size, written) {
+  if (size === 0) return "the original was empty";
+  if (written === size) return "the same size as the original";
+  if (written < size) {
+    const share = Math.min(99, Math.round((100 * written) / size));
+    return share === 0 ? `less than ${percent.format(0.01)} of the original` : `${percent.format(share / 100)} of the original`;
+  }
+  const growth = Math.round((100 * (written - size)) / size);
+  return growth === 0 ? `grew by less than ${percent.format(0.01)}` : `grew by ${percent.format(growth / 100)}`;
 }
 
 function addRow(file) {
@@ -76,7 +99,7 @@ function addRow(file) {
   const parts = {
     name: element("span", "name", file.name),
     bar: element("progress"),
-    result: element("span", "result", "waiting"),
+    result: element("span", "result", "Waiting"),
     details: element("span", "details"),
   };
   parts.bar.max = Math.max(file.size, 1);
@@ -109,12 +132,15 @@ function finish(item, state, sentence, details = "", link = null) {
   }
 }
 
-function describe(item, m) {
-  const sizes = `${numbers.format(m.size)} → ${numbers.format(m.written)} bytes`;
-  if (item.job === "check") return `OK, ${m.length} bytes, ${duration(m.ms)}`;
-  if (item.job === "restore") return `restored ${m.name}: ${sizes}, ${duration(m.ms)}`;
-  const ratio = m.size === 0 ? "n/a (empty input)" : (m.written / m.size).toFixed(3);
-  return `converted to ${m.name}: ${sizes}, Out/In ${ratio}, ${duration(m.ms)}`;
+// A job that went well: [sentence, details].
+function described(item, m) {
+  if (item.job === "check") {
+    return ["OK: it restores, and is what mornak writes for those bytes.",
+      `${bytes(m.size)} restore to ${bytes(m.length)}. Checked in ${duration(m.ms)}.`];
+  }
+  const details = `${bytes(m.size)} became ${bytes(m.written)} in ${duration(m.ms)}.`;
+  if (item.job === "restore") return [`Restored ${m.name}.`, details];
+  return [`Converted to ${m.name}: ${comparedWithOriginal(m.size, m.written)}.`, details];
 }
 
 // A .bk file found damaged: [sentence, details].
@@ -125,8 +151,8 @@ function damaged(item, m) {
 
 // The words for a file over MAX_INPUT bytes: [sentence, details].
 function tooLarge(item) {
-  const limit = item.job === "convert" ? "a .bk file can hold" : "this page takes";
-  return [`refused: ${numbers.format(item.file.size)} bytes is more than the ${numbers.format(MAX_INPUT)} ${limit}`, ""];
+  return [item.job === "convert" ? `Too large: a .bk file holds at most ${bytes(MAX_INPUT)}.`
+    : `Too large: this page takes files of at most ${bytes(MAX_INPUT)}.`, `This file has ${bytes(item.file.size)}.`];
 }
 
 function onMessage(m) {
@@ -141,15 +167,15 @@ function onMessage(m) {
   if (m.type === "failed" && m.reason === "too-large") finish(item, "refused", ...tooLarge(item));
   else if (m.type === "failed") finish(item, "failed", FAILURES[m.reason] ?? FAILURES.unexpected, m.detail);
   else if (m.outcome === "damaged") finish(item, "damaged", ...damaged(item, m));
-  else finish(item, "done", describe(item, m), "", item.job === "check" ? null : { name: m.name, blob: m.blob });
+  else finish(item, "done", ...described(item, m), item.job === "check" ? null : { name: m.name, blob: m.blob });
 }
 
 function pump() {
   if (current || queue.length === 0) return;
   current = queue.shift();
   current.row.dataset.state = "working";
-  current.parts.result.textContent = `${current.job === "convert" ? "converting" : current.job === "restore"
-    ? "restoring" : "checking"}…`;
+  current.parts.result.textContent = `${current.job === "convert" ? "Converting" : current.job === "restore"
+    ? "Restoring" : "Checking"}…`;
   if (!worker) startWorker();
   worker.postMessage({ id: current.id, job: current.job, file: current.file });
 }
@@ -160,7 +186,7 @@ function take(files) {
     const isBk = file.name.endsWith(".bk");
     item.job = isBk ? (checkOnly.checked ? "check" : "restore") : "convert";
     if (!isBk && checkOnly.checked) {
-      finish(item, "skipped", "not checked: only .bk files are checked");
+      finish(item, "skipped", "Not checked: only .bk files are checked.");
     } else if (file.size > MAX_INPUT) {
       finish(item, "refused", ...tooLarge(item));
     } else {

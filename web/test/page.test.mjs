@@ -42,6 +42,26 @@ function watchStates(page) {
 // Chromium saves no hidden file: it drops the leading dots of a download's name.
 const savedAs = (name) => name.replace(/^\.+/, "");
 
+// Sizes as the page writes them in en-US, the tests' locale, the number and
+// its unit joined by a no-break space.
+const sized = (n) => `${n.toLocaleString("en-US")}\u00a0${n === 1 ? "byte" : "bytes"}`;
+// A time as the page writes it: whole milliseconds, or seconds to two places.
+const TIME = "(\\d{1,3}\u00a0ms|\\d[\\d,]*\\.\\d\\d\u00a0s)";
+
+// What a conversion of `size` bytes into `written` says of the two: the
+// share in whole percent, never rounded to 100% when smaller, nor to a
+// growth of 0% when larger.
+function compared(size, written) {
+  if (size === 0) return "the original was empty";
+  if (written === size) return "the same size as the original";
+  if (written < size) {
+    const share = Math.min(99, Math.round((100 * written) / size));
+    return share === 0 ? "less than 1% of the original" : `${share}% of the original`;
+  }
+  const growth = Math.round((100 * (written - size)) / size);
+  return growth === 0 ? "grew by less than 1%" : `grew by ${growth}%`;
+}
+
 // The sentence the page shows for each status a .bk file can fail with;
 // restoring adds " Nothing was saved.", and unmornak's words go beneath.
 const FAULTS = {
@@ -119,11 +139,9 @@ describe("several files at once: each converts to mornak's bytes and name, and r
       assert.equal(row.link.download, made[name].name);
       assert.equal(row.saved.name, savedAs(made[name].name));
       assert.ok(row.saved.bytes.equals(made[name].bytes), "the saved bytes differ from mornak's");
-      const ratio = INPUTS[name].length === 0 ? "n/a (empty input)"
-        : (made[name].bytes.length / INPUTS[name].length).toFixed(3);
-      assert.match(row.result, new RegExp(`^converted to .*: [\\d,]+ → [\\d,]+ bytes, Out/In ${ratio.replace(/[()]/g, "\\$&")}, `));
-      assert.ok(row.result.includes(`${INPUTS[name].length.toLocaleString("en-US")} → ` +
-        `${made[name].bytes.length.toLocaleString("en-US")} bytes`), row.result);
+      const [size, written] = [INPUTS[name].length, made[name].bytes.length];
+      assert.equal(row.result, `Converted to ${made[name].name}: ${compared(size, written)}.`);
+      assert.match(row.details, new RegExp(`^${sized(size)} became ${sized(written)} in ${TIME}\\.$`));
     });
     test(`${name}: its .bk restores to the bytes, under unmornak's name`, () => {
       const row = restored[made[name].name];
@@ -131,6 +149,9 @@ describe("several files at once: each converts to mornak's bytes and name, and r
       assert.equal(row.link.download, row.expected);
       assert.equal(row.saved.name, savedAs(row.expected));
       assert.ok(row.saved.bytes.equals(INPUTS[name]), "the restored bytes differ from the original");
+      assert.equal(row.result, `Restored ${row.expected}.`);
+      const [size, written] = [made[name].bytes.length, INPUTS[name].length];
+      assert.match(row.details, new RegExp(`^${sized(size)} became ${sized(written)} in ${TIME}\\.$`));
     });
   }
 });
@@ -189,7 +210,13 @@ for (const checkOnly of [false, true]) {
         if (words === "") {
           assert.equal(row.state, "done", row.result);
           assert.equal(Boolean(row.link), !checkOnly);
-          if (checkOnly) assert.ok(row.result.startsWith(`${said.passed}, `), `${row.result} / ${said.passed}`);
+          if (checkOnly) {
+            // unmornak --test says "OK, N bytes", N the original's length.
+            const length = Number(said.passed.match(/^OK, (\d+) bytes$/)[1]);
+            assert.equal(row.result, "OK: it restores, and is what mornak writes for those bytes.");
+            assert.match(row.details,
+              new RegExp(`^${sized(DAMAGED[name].file.length)} restore to ${sized(length)}\\. Checked in ${TIME}\\.$`));
+          }
         } else {
           assert.equal(row.state, "damaged");
           assert.equal(row.result, checkOnly ? FAULTS[expected.status] : `${FAULTS[expected.status]} Nothing was saved.`);
@@ -229,17 +256,21 @@ test("a file changed after it was chosen fails, and says so; the files after it 
   assert.ok((await save(page, 2)).bytes.equals(made.bytes), "the saved bytes differ from mornak's");
 });
 
-test("files over 2,147,483,647 bytes are refused before any work", async () => {
-  const dir = folder("huge");
-  const paths = ["huge.txt", "huge.bk"].map((name) => path.join(dir, name));
-  for (const p of paths) fs.truncateSync((fs.writeFileSync(p, ""), p), 2 ** 31); // sparse: no disk used
-  const { page } = await open(browser);
-  await choose(page, paths);
-  const [txt, bkRow] = await rows(page, 2);
-  assert.deepEqual([txt.state, bkRow.state, txt.link, bkRow.link], ["refused", "refused", null, null]);
-  assert.equal(txt.result, "refused: 2,147,483,648 bytes is more than the 2,147,483,647 a .bk file can hold");
-  assert.equal(bkRow.result, "refused: 2,147,483,648 bytes is more than the 2,147,483,647 this page takes");
-});
+// In the reader's locale: the limit and the file's size, written its way.
+for (const [locale, limit, size] of [["en-US", "2,147,483,647", "2,147,483,648"], ["de-DE", "2.147.483.647", "2.147.483.648"]]) {
+  test(`files over 2,147,483,647 bytes are refused before any work, in ${locale}`, async () => {
+    const dir = folder(`huge-${locale}`);
+    const paths = ["huge.txt", "huge.bk"].map((name) => path.join(dir, name));
+    for (const p of paths) fs.truncateSync((fs.writeFileSync(p, ""), p), 2 ** 31); // sparse: no disk used
+    const { page } = await open(browser, { locale });
+    await choose(page, paths);
+    const [txt, bkRow] = await rows(page, 2);
+    assert.deepEqual([txt.state, bkRow.state, txt.link, bkRow.link], ["refused", "refused", null, null]);
+    assert.equal(txt.result, `Too large: a .bk file holds at most ${limit}\u00a0bytes.`);
+    assert.equal(bkRow.result, `Too large: this page takes files of at most ${limit}\u00a0bytes.`);
+    assert.deepEqual([txt.details, bkRow.details], [`This file has ${size}\u00a0bytes.`, `This file has ${size}\u00a0bytes.`]);
+  });
+}
 
 test("50 MB: the bar moves, the page stays responsive, the bytes are mornak's both ways", async () => {
   const dir = folder("fifty");
@@ -318,7 +349,7 @@ test("keyboard only: the chooser, check box and link are reached with Tab, show 
   assert.equal(await page.getByLabel("Files to convert or restore").count(), 1);
   assert.equal(await page.getByRole("checkbox", { name: "Check only: test .bk files, save nothing" }).count(), 1);
   assert.equal(await page.getByRole("link", { name: "Save sample.bk" }).count(), 1);
-  assert.match(await page.getByRole("status").textContent(), /^sample\.txt: converted to sample\.bk: /);
+  assert.match(await page.getByRole("status").textContent(), /^sample\.txt: Converted to sample\.bk: \d+% of the original\.$/);
 });
 
 test("files dropped on the page are taken like chosen ones", async () => {
