@@ -350,6 +350,10 @@ test("keyboard only: the chooser, check box and link are reached with Tab, show 
   assert.equal(await page.getByRole("checkbox", { name: "Check only: test .bk files, save nothing" }).count(), 1);
   assert.equal(await page.getByRole("link", { name: "Save sample.bk" }).count(), 1);
   assert.match(await page.getByRole("status").textContent(), /^sample\.txt: Converted to sample\.bk: \d+% of the original\.$/);
+  // The check box is described by the note that a .bk file carries no checksum.
+  assert.match(await page.$eval("#check-only", (box) =>
+    document.getElementById(box.getAttribute("aria-describedby")).textContent.replace(/\s+/g, " ")),
+  /^A \.bk file has no checksum: some damage restores into other bytes unnoticed/);
 });
 
 test("files dropped on the page are taken like chosen ones", async () => {
