@@ -393,5 +393,6 @@ test("the screenshot: converting, restoring, a damaged file and a check", async 
   await choose(page, [path.join(dir, "sample.bk")], { checkOnly: true });
   const shown = await rows(page, 4);
   assert.deepEqual(shown.map((r) => r.state), ["done", "done", "damaged", "done"]);
-  await page.screenshot({ path: path.join(path.dirname(PAGE), "screenshot.png") });
+  // The whole page, down to the last row's details.
+  await page.screenshot({ path: path.join(path.dirname(PAGE), "screenshot.png"), fullPage: true });
 });
