@@ -44,6 +44,7 @@ class Failure extends Error {
     this.detail = detail;
   }
 }
+
 // Output is gathered here and put into a Blob when it is full: a Blob costs
 // more than its bytes alone, so few large ones cost less than many small
 // ones. A Blob holds a copy of its bytes.
