@@ -1,7 +1,8 @@
 // What the page's worker calls in the WebAssembly module: one job at a time
 // (convert, restore or check one file), fed in chunks through fixed areas of
 // the module's memory, naming what it makes as the programs do and saying
-// what is wrong with a .bk file in unmornak's words, which are the library's.
+// what is wrong with a .bk file in unmornak's words, which are the library's,
+// and by its status's name.
 //
 // The worker copies each chunk of the file into the input area, calls
 // web_give, then web_step until it returns something other than MORNAK_MORE
@@ -158,6 +159,13 @@ EMSCRIPTEN_KEEPALIVE const char* web_fault_message() {
     }
     mornak_fault_text(&fault, current.file_size, current.length, words, sizeof words);
     return words;
+}
+
+// The enumerator's name of a status the module returned, as
+// mornak_status_name gives it, e.g. "MORNAK_ERROR_NO_END_CODE": the page says
+// each fault of a .bk file in a sentence of its own. Static storage.
+EMSCRIPTEN_KEEPALIVE const char* web_status_name(int status) {
+    return mornak_status_name(static_cast<mornak_status>(status));
 }
 
 // The name of what `job` makes of the file `name` (a file name, no folder),

@@ -5,8 +5,16 @@
 //
 // In:  {id, job: "convert" | "restore" | "check", file}
 // Out: {id, type: "progress", read}            after each part read, bytes taken
-//      {id, type: "done", outcome, ...}         outcome "done" or "damaged"
-//      {id, type: "failed", message}            anything else that went wrong
+//      {id, type: "done", outcome, ...}         outcome "done" or "damaged"; a
+//                                               damaged file's status (its name,
+//                                               as the module gives it) and
+//                                               message (unmornak's words)
+//      {id, type: "failed", reason, detail}     anything else that went wrong;
+//                                               reason one of REASONS, detail
+//                                               what the page shows beneath
+//
+// The page says all of it in words; nothing here is shown as it stands but
+// unmornak's words and a failure's detail.
 //
 // Fresh memory costs more than the bytes copied into it, so the buffers here
 // are made once and kept for every job.
@@ -19,6 +27,24 @@ const ERROR_INPUT_LONGER = -7;
 const ERROR_INPUT_SHORTER = -8;
 const JOBS = { convert: 0, restore: 1, check: 2 };
 const HEADER_BYTES = 8;
+// Why a job failed, for the page to say.
+const REASONS = {
+  memory: "memory",         // the module could not make its context
+  tooLarge: "too-large",    // over the most bytes a .bk header can give
+  unreadable: "unreadable", // the browser would not read the file
+  changed: "changed",       // the file's size changed while it was read
+  codec: "codec",           // a status of the module's that no file causes; detail: its name
+  unexpected: "unexpected", // anything else thrown here; detail: its message
+};
+
+class Failure extends Error {
+  constructor(reason, detail = "") {
+    super(reason);
+    this.reason = reason;
+    this.detail = detail;
+  }
+}
+
 // Output is gathered here and put into a Blob when it is full: a Blob costs
 // more than its bytes alone, so few large ones cost less than many small
 // ones. A Blob holds a copy of its bytes.
@@ -49,7 +75,7 @@ async function readPart(reader, least) {
     } catch {
       readBuffer = new ArrayBuffer(READ_BYTES); // the failed read keeps the one it took
       // Chromium says "network error" of a file it will not read.
-      throw new Error("it could not be read (changed or removed since it was chosen?)");
+      throw new Failure(REASONS.unreadable);
     }
     const { done, value } = result;
     readBuffer = value ? value.buffer : new ArrayBuffer(READ_BYTES);
@@ -63,8 +89,8 @@ async function run(m, id, job, file) {
   const started = performance.now();
   const size = file.size;
   let status = m._web_begin(JOBS[job], size);
-  if (status === ERROR_MEMORY) throw new Error("not enough memory for the codec");
-  if (status === ERROR_TOO_LARGE) throw new Error(`${size} bytes is more than this page takes`);
+  if (status === ERROR_MEMORY) throw new Failure(REASONS.memory);
+  if (status === ERROR_TOO_LARGE) throw new Failure(REASONS.tooLarge);
   const input = m._web_input_area();
   const area = m._web_input_capacity();
   const parts = []; // Blobs of the output so far
@@ -78,7 +104,7 @@ async function run(m, id, job, file) {
       // The first part holds the whole header unless the file is shorter.
       const bytes = await readPart(reader, read === 0 ? Math.min(HEADER_BYTES, size) : 1);
       read += bytes.length;
-      if (read > size || (bytes.length === 0 && read < size)) throw new Error("it changed while being read");
+      if (read > size || (bytes.length === 0 && read < size)) throw new Failure(REASONS.changed);
       const last = read === size;
       let t0 = performance.now();
       let at = 0;
@@ -124,13 +150,15 @@ async function run(m, id, job, file) {
     return result;
   }
   if (status === ERROR_INPUT_LONGER || status === ERROR_INPUT_SHORTER) {
-    throw new Error("it changed while being read");
+    throw new Failure(REASONS.changed);
   }
   const message = m.UTF8ToString(m._web_fault_message());
   if (job !== "convert" && message !== "") {
-    return { id, type: "done", outcome: "damaged", message, size, ms: performance.now() - started };
+    // The status a step returned is the fault's own.
+    const name = m.UTF8ToString(m._web_status_name(status));
+    return { id, type: "done", outcome: "damaged", status: name, message, size, ms: performance.now() - started };
   }
-  throw new Error(`the codec failed with status ${status}`);
+  throw new Failure(REASONS.codec, m.UTF8ToString(m._web_status_name(status)));
 }
 
 self.onmessage = async (event) => {
@@ -138,6 +166,8 @@ self.onmessage = async (event) => {
   try {
     self.postMessage(await run(await ready, id, job, file));
   } catch (error) {
-    self.postMessage({ id, type: "failed", message: String((error && error.message) || error) });
+    const failure = error instanceof Failure ? error
+      : new Failure(REASONS.unexpected, String((error && error.message) || error));
+    self.postMessage({ id, type: "failed", reason: failure.reason, detail: failure.detail });
   }
 };

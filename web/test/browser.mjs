@@ -22,11 +22,14 @@ export async function launch() {
   return chromium.launch({ executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium", headless: true, args: FLAGS });
 }
 
-// A fresh context and the page opened from disk. `seen` collects every
+// A fresh context and the page opened from disk, in the locale en-US unless
+// `options` give another: the page writes numbers the reader's way, and the
+// tests expect one way. `seen` collects every
 // request the context makes and every console message (page and worker
 // alike) and page error, for the tests that want none.
 export async function open(browser, options = {}) {
-  const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 900, height: 700 }, ...options });
+  const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 900, height: 700 }, locale: "en-US",
+    ...options });
   const seen = { requests: [], console: [], errors: [] };
   context.on("request", (request) => seen.requests.push(request.url()));
   const page = await context.newPage();
@@ -57,6 +60,7 @@ export async function rows(page, count, timeout = 60000) {
       state: li.dataset.state,
       name: li.querySelector(".name").textContent,
       result: li.querySelector(".result").textContent,
+      details: li.querySelector(".details").textContent,
       ms: Number(li.dataset.ms),
       codecMs: Number(li.dataset.codecMs),
       link: link && { download: link.getAttribute("download"), href: link.getAttribute("href"), text: link.textContent },

@@ -42,6 +42,43 @@ function watchStates(page) {
 // Chromium saves no hidden file: it drops the leading dots of a download's name.
 const savedAs = (name) => name.replace(/^\.+/, "");
 
+// Sizes as the page writes them in en-US, the tests' locale, the number and
+// its unit joined by a no-break space.
+const sized = (n) => `${n.toLocaleString("en-US")}\u00a0${n === 1 ? "byte" : "bytes"}`;
+// A time as the page writes it: whole milliseconds, or seconds to two places.
+const TIME = "(\\d{1,3}\u00a0ms|\\d[\\d,]*\\.\\d\\d\u00a0s)";
+
+// What a conversion of `size` bytes into `written` says of the two: the
+// share in whole percent, never rounded to 100% when smaller, nor to a
+// growth of 0% when larger.
+function compared(size, written) {
+  if (size === 0) return "the original was empty";
+  if (written === size) return "the same size as the original";
+  if (written < size) {
+    const share = Math.min(99, Math.round((100 * written) / size));
+    return share === 0 ? "less than 1% of the original" : `${share}% of the original`;
+  }
+  const growth = Math.round((100 * (written - size)) / size);
+  return growth === 0 ? "grew by less than 1%" : `grew by ${growth}%`;
+}
+
+// The sentence the page shows for each status a .bk file can fail with;
+// restoring adds " Nothing was saved.", and unmornak's words go beneath.
+const FAULTS = {
+  MORNAK_ERROR_HEADER_CUT: "This file is damaged: it is too short to be a .bk file.",
+  MORNAK_ERROR_NOT_BK: "This is not a .bk file.",
+  MORNAK_ERROR_NEGATIVE_LENGTH: "This file is damaged: the size its header gives is impossible.",
+  MORNAK_ERROR_UNDEFINED_CODE: "This file is damaged: part of it cannot be read.",
+  MORNAK_ERROR_MISPLACED_CLEAR: "This file is damaged: part of it is out of place.",
+  MORNAK_ERROR_NO_END_CODE: "This file is damaged: it ends too early.",
+  MORNAK_ERROR_SHORT_FILLER: "This file is damaged: its last bytes are missing.",
+  MORNAK_ERROR_FILLER_NOT_ZERO: "This file is damaged: its last bytes are wrong.",
+  MORNAK_ERROR_TRAILING_BYTES: "This file is damaged: something was added after its end.",
+  MORNAK_ERROR_LONGER_THAN_HEADER: "This file is damaged: it holds more than its header says.",
+  MORNAK_ERROR_SHORTER_THAN_HEADER: "This file is damaged: it holds less than its header says.",
+  MORNAK_ERROR_NOT_CANONICAL: "This file restores, but it is not what mornak writes for those bytes.",
+};
+
 const ABC = bk(3, [97, 98, 99]);
 const SAMPLE = fs.readFileSync(path.join(ROOT, "samples/sample.txt"));
 
@@ -102,11 +139,9 @@ describe("several files at once: each converts to mornak's bytes and name, and r
       assert.equal(row.link.download, made[name].name);
       assert.equal(row.saved.name, savedAs(made[name].name));
       assert.ok(row.saved.bytes.equals(made[name].bytes), "the saved bytes differ from mornak's");
-      const ratio = INPUTS[name].length === 0 ? "n/a (empty input)"
-        : (made[name].bytes.length / INPUTS[name].length).toFixed(3);
-      assert.match(row.result, new RegExp(`^converted to .*: [\\d,]+ → [\\d,]+ bytes, Out/In ${ratio.replace(/[()]/g, "\\$&")}, `));
-      assert.ok(row.result.includes(`${INPUTS[name].length.toLocaleString("en-US")} → ` +
-        `${made[name].bytes.length.toLocaleString("en-US")} bytes`), row.result);
+      const [size, written] = [INPUTS[name].length, made[name].bytes.length];
+      assert.equal(row.result, `Converted to ${made[name].name}: ${compared(size, written)}.`);
+      assert.match(row.details, new RegExp(`^${sized(size)} became ${sized(written)} in ${TIME}\\.$`));
     });
     test(`${name}: its .bk restores to the bytes, under unmornak's name`, () => {
       const row = restored[made[name].name];
@@ -114,6 +149,9 @@ describe("several files at once: each converts to mornak's bytes and name, and r
       assert.equal(row.link.download, row.expected);
       assert.equal(row.saved.name, savedAs(row.expected));
       assert.ok(row.saved.bytes.equals(INPUTS[name]), "the restored bytes differ from the original");
+      assert.equal(row.result, `Restored ${row.expected}.`);
+      const [size, written] = [made[name].bytes.length, INPUTS[name].length];
+      assert.match(row.details, new RegExp(`^${sized(size)} became ${sized(written)} in ${TIME}\\.$`));
     });
   }
 });
@@ -128,19 +166,33 @@ const bigBk = convertNatively(folder("big"), ["big.txt"], folder("big-native"))[
 const lateCut = bigBk.subarray(0, bigBk.length - 1000);
 assert.ok(lateCut.length > 1 << 20, `the cut .bk has ${lateCut.length} bytes, all in the first part`);
 
-// name: bytes, and the words unmornak says of them restoring and checking
-// ("" for nothing wrong): the shared table's rows, sound ones among them, and
-// a file too large for the table. The rows compare the page with unmornak's
-// own words, and these with what the table or the row expects.
+// name: {file, restoring, checking}, each verdict the status and the words
+// unmornak says ("" for nothing wrong): the shared table's rows, sound ones
+// among them, and a file too large for the table. The rows compare the page
+// with unmornak's own words, and these with what the table or the row
+// expects; the page's sentence goes by the status.
+const verdict = (status, words) => ({ status, words: status === "MORNAK_OK" ? "" : words });
 const DAMAGED = Object.fromEntries(damagedFiles().map((d) =>
-  [`${d.name}.bk`, [d.file, d.restoring === "MORNAK_OK" ? "" : d.words, d.checking === "MORNAK_OK" ? "" : d.words]]));
-DAMAGED["late-cut.bk"] = [lateCut, `damaged: the stream ends at byte ${lateCut.length} before END_CODE`];
+  [`${d.name}.bk`, { file: d.file, restoring: verdict(d.restoring, d.words), checking: verdict(d.checking, d.words) }]));
+const lateCutVerdict = verdict("MORNAK_ERROR_NO_END_CODE", `damaged: the stream ends at byte ${lateCut.length} before END_CODE`);
+DAMAGED["late-cut.bk"] = { file: lateCut, restoring: lateCutVerdict, checking: lateCutVerdict };
+
+test("every status a .bk file can fail with has a sentence of its own and a damaged file here", () => {
+  const header = fs.readFileSync(path.join(ROOT, "include/mornak.h"), "utf8");
+  const statuses = header.slice(header.indexOf("MORNAK_ERROR_HEADER_CUT"), header.indexOf("} mornak_status;"))
+    .match(/MORNAK_ERROR_\w+(?= = )/g);
+  assert.ok(statuses.length >= 12 && statuses.at(-1) === "MORNAK_ERROR_NOT_CANONICAL", statuses.join(" "));
+  assert.deepEqual(Object.keys(FAULTS).sort(), [...statuses].sort());
+  assert.equal(new Set(Object.values(FAULTS)).size, statuses.length, "two statuses share a sentence");
+  const found = new Set(Object.values(DAMAGED).flatMap((d) => [d.restoring.status, d.checking.status]));
+  assert.deepEqual(statuses.filter((s) => !found.has(s)), [], "statuses no file here fails with");
+});
 
 for (const checkOnly of [false, true]) {
   describe(checkOnly ? "check only: unmornak --test's verdict and words, nothing saved"
-    : "damaged .bk files: unmornak's words, no link", () => {
+    : "damaged .bk files: a sentence for each status, unmornak's words beneath, no link", () => {
     const dir = folder(checkOnly ? "check" : "damaged");
-    const files = Object.fromEntries(Object.entries(DAMAGED).map(([name, [bytes]]) => [name, bytes]));
+    const files = Object.fromEntries(Object.entries(DAMAGED).map(([name, { file }]) => [name, file]));
     const paths = write(dir, { ...files, "plain.txt": SAMPLE });
     const shown = {};
     before(async () => {
@@ -152,16 +204,23 @@ for (const checkOnly of [false, true]) {
       test(name, () => {
         const said = unmornakWords(dir, name);
         const words = checkOnly ? said.test : said.restore;
-        const [, restoring, checking = restoring] = DAMAGED[name];
-        assert.equal(words, checkOnly ? checking : restoring, "unmornak's words");
+        const expected = checkOnly ? DAMAGED[name].checking : DAMAGED[name].restoring;
+        assert.equal(words, expected.words, "unmornak's words");
         const row = shown[name];
         if (words === "") {
           assert.equal(row.state, "done", row.result);
           assert.equal(Boolean(row.link), !checkOnly);
-          if (checkOnly) assert.ok(row.result.startsWith(`${said.passed}, `), `${row.result} / ${said.passed}`);
+          if (checkOnly) {
+            // unmornak --test says "OK, N bytes", N the original's length.
+            const length = Number(said.passed.match(/^OK, (\d+) bytes$/)[1]);
+            assert.equal(row.result, "OK: no damage found; it restores whole.");
+            assert.match(row.details,
+              new RegExp(`^${sized(DAMAGED[name].file.length)} restore to ${sized(length)}\\. Checked in ${TIME}\\.$`));
+          }
         } else {
           assert.equal(row.state, "damaged");
-          assert.equal(row.result, words);
+          assert.equal(row.result, checkOnly ? FAULTS[expected.status] : `${FAULTS[expected.status]} Nothing was saved.`);
+          assert.equal(row.details, words);
           assert.equal(row.link, null);
         }
       });
@@ -172,10 +231,12 @@ for (const checkOnly of [false, true]) {
   });
 }
 
-test("the words of the example: damaged: code 1121 at byte 8 names no entry yet", async () => {
+test("the words of the example: a plain sentence, and damaged: code 1121 at byte 8 names no entry yet", async () => {
   const { page } = await open(browser);
   await choose(page, write(folder("example"), { "d.bk": flipped }));
-  assert.equal((await rows(page, 1))[0].result, "damaged: code 1121 at byte 8 names no entry yet");
+  const [row] = await rows(page, 1);
+  assert.equal(row.result, "This file is damaged: part of it cannot be read. Nothing was saved.");
+  assert.equal(row.details, "damaged: code 1121 at byte 8 names no entry yet");
 });
 
 test("a file changed after it was chosen fails, and says so; the files after it still work", async () => {
@@ -188,24 +249,28 @@ test("a file changed after it was chosen fails, and says so; the files after it 
   const shown = await rows(page, 2);
   assert.equal(shown[0].state, "done", shown[0].result);
   assert.equal(shown[1].state, "failed", shown[1].result);
-  assert.equal(shown[1].result, "failed: it could not be read (changed or removed since it was chosen?)");
+  assert.equal(shown[1].result, "Failed: the file could not be read. Was it changed or removed after it was chosen?");
   await choose(page, [after]);
   const row = (await rows(page, 3))[2];
   assert.equal(row.state, "done", row.result);
   assert.ok((await save(page, 2)).bytes.equals(made.bytes), "the saved bytes differ from mornak's");
 });
 
-test("files over 2,147,483,647 bytes are refused before any work", async () => {
-  const dir = folder("huge");
-  const paths = ["huge.txt", "huge.bk"].map((name) => path.join(dir, name));
-  for (const p of paths) fs.truncateSync((fs.writeFileSync(p, ""), p), 2 ** 31); // sparse: no disk used
-  const { page } = await open(browser);
-  await choose(page, paths);
-  const [txt, bkRow] = await rows(page, 2);
-  assert.deepEqual([txt.state, bkRow.state, txt.link, bkRow.link], ["refused", "refused", null, null]);
-  assert.equal(txt.result, "refused: 2,147,483,648 bytes is more than the 2,147,483,647 a .bk file can hold");
-  assert.equal(bkRow.result, "refused: 2,147,483,648 bytes is more than the 2,147,483,647 this page takes");
-});
+// In the reader's locale: the limit and the file's size, written its way.
+for (const [locale, limit, size] of [["en-US", "2,147,483,647", "2,147,483,648"], ["de-DE", "2.147.483.647", "2.147.483.648"]]) {
+  test(`files over 2,147,483,647 bytes are refused before any work, in ${locale}`, async () => {
+    const dir = folder(`huge-${locale}`);
+    const paths = ["huge.txt", "huge.bk"].map((name) => path.join(dir, name));
+    for (const p of paths) fs.truncateSync((fs.writeFileSync(p, ""), p), 2 ** 31); // sparse: no disk used
+    const { page } = await open(browser, { locale });
+    await choose(page, paths);
+    const [txt, bkRow] = await rows(page, 2);
+    assert.deepEqual([txt.state, bkRow.state, txt.link, bkRow.link], ["refused", "refused", null, null]);
+    assert.equal(txt.result, `Too large: a .bk file holds at most ${limit}\u00a0bytes.`);
+    assert.equal(bkRow.result, `Too large: this page takes files of at most ${limit}\u00a0bytes.`);
+    assert.deepEqual([txt.details, bkRow.details], [`This file has ${size}\u00a0bytes.`, `This file has ${size}\u00a0bytes.`]);
+  });
+}
 
 test("50 MB: the bar moves, the page stays responsive, the bytes are mornak's both ways", async () => {
   const dir = folder("fifty");
@@ -284,7 +349,11 @@ test("keyboard only: the chooser, check box and link are reached with Tab, show 
   assert.equal(await page.getByLabel("Files to convert or restore").count(), 1);
   assert.equal(await page.getByRole("checkbox", { name: "Check only: test .bk files, save nothing" }).count(), 1);
   assert.equal(await page.getByRole("link", { name: "Save sample.bk" }).count(), 1);
-  assert.match(await page.getByRole("status").textContent(), /^sample\.txt: converted to sample\.bk: /);
+  assert.match(await page.getByRole("status").textContent(), /^sample\.txt: Converted to sample\.bk: \d+% of the original\.$/);
+  // The check box is described by the note that a .bk file carries no checksum.
+  assert.match(await page.$eval("#check-only", (box) =>
+    document.getElementById(box.getAttribute("aria-describedby")).textContent.replace(/\s+/g, " ")),
+  /^A \.bk file has no checksum: some damage restores into other bytes unnoticed/);
 });
 
 test("files dropped on the page are taken like chosen ones", async () => {
@@ -324,5 +393,6 @@ test("the screenshot: converting, restoring, a damaged file and a check", async 
   await choose(page, [path.join(dir, "sample.bk")], { checkOnly: true });
   const shown = await rows(page, 4);
   assert.deepEqual(shown.map((r) => r.state), ["done", "done", "damaged", "done"]);
-  await page.screenshot({ path: path.join(path.dirname(PAGE), "screenshot.png") });
+  // The whole page, down to the last row's details.
+  await page.screenshot({ path: path.join(path.dirname(PAGE), "screenshot.png"), fullPage: true });
 });
