@@ -129,26 +129,29 @@ typedef struct mornak_out {
 /* Where and why a .bk stream failed. */
 typedef struct mornak_fault {
     mornak_status status; /* the status the failing call returned; MORNAK_OK while there is no fault */
-    uint64_t at_byte;     /* the byte of the .bk file (header included) where the fault was found */
+    uint64_t at_byte;     /* the byte of the .bk file (header included) where the fault was found; the
+                             damage that caused it may lie earlier */
     uint32_t code;        /* the code concerned (undefined code, misplaced CLEAR_CODE, a code that
                              restores past the header's length); 0 otherwise */
     uint64_t restored;    /* bytes restored before the fault (all of them when there is none) */
 } mornak_fault;
 
 /* Room for the longest text mornak_fault_text gives, its terminating zero included. */
-#define MORNAK_FAULT_TEXT_BYTES 128
+#define MORNAK_FAULT_TEXT_BYTES 160
 
 /* What is wrong with a .bk file, in the words unmornak prints after
- * "unmornak: FILE: ", e.g. "damaged: code 1121 at byte 8 names no entry yet":
- * the same words for every program that reports on .bk files. fault is as
- * mornak_decoder_fault or mornak_verifier_fault gave it; bk_size is the
- * file's size in bytes (the words for MORNAK_ERROR_TRAILING_BYTES count the
- * bytes from at_byte to it) and length its header's length (0 when the
- * header itself is at fault); neither fits in a mornak_fault, which callers
- * allocate. "" for MORNAK_OK; for a status that is no fault of a file, its
- * name. Writes at most capacity bytes, the terminating zero included, as
- * snprintf does, and returns the length of the whole text; text may be NULL
- * when capacity is 0. Needs no context; any thread. */
+ * "unmornak: FILE: ", e.g. "damaged: code 1121, found at byte 8, names no
+ * entry yet": the same words for every program that reports on .bk files.
+ * A byte where something was found says so: the damage may lie before it.
+ * fault is as mornak_decoder_fault or mornak_verifier_fault gave it;
+ * bk_size is the file's size in bytes (the words for
+ * MORNAK_ERROR_TRAILING_BYTES count the bytes from at_byte to it) and length
+ * its header's length (0 when the header itself is at fault); neither fits
+ * in a mornak_fault, which callers allocate. "" for MORNAK_OK; for a status
+ * that is no fault of a file, its name. Writes at most capacity bytes, the
+ * terminating zero included, as snprintf does, and returns the length of
+ * the whole text; text may be NULL when capacity is 0. Needs no context;
+ * any thread. */
 MORNAK_API size_t mornak_fault_text(const mornak_fault* fault, uint64_t bk_size, uint64_t length, char* text,
                                     size_t capacity);
 

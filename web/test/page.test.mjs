@@ -172,10 +172,10 @@ for (const checkOnly of [false, true]) {
   });
 }
 
-test("the words of the example: damaged: code 1121 at byte 8 names no entry yet", async () => {
+test("the words of the example: damaged: code 1121, found at byte 8, names no entry yet", async () => {
   const { page } = await open(browser);
   await choose(page, write(folder("example"), { "d.bk": flipped }));
-  assert.equal((await rows(page, 1))[0].result, "damaged: code 1121 at byte 8 names no entry yet");
+  assert.equal((await rows(page, 1))[0].result, "damaged: code 1121, found at byte 8, names no entry yet");
 });
 
 test("a file changed after it was chosen fails, and says so; the files after it still work", async () => {
