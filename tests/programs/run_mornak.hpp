@@ -11,11 +11,11 @@
 
 #include "support.hpp"
 
-enum class Kind { file, folder, fifo, sparse, link, device, socket };
+enum class Kind { file, folder, fifo, sparse, link, hard_link, device, socket };
 
 struct Entry {
     std::string path;
-    std::string content;  // a file's bytes, or where a link points
+    std::string content;  // a file's bytes, or where a link points (a hard link: in the folder)
     Kind kind = Kind::file;
     off_t size = 0;       // a sparse file's length
     mode_t mode = 0644;   // a file's permission bits; a folder's when not this default
