@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mornak.h"
 #include "support.hpp"
 
 enum class Kind { file, folder, fifo, sparse, link, hard_link, device, socket };
@@ -63,6 +64,12 @@ struct Folder {
 
 Outcome run_program(const char* binary, const std::filesystem::path& folder, const std::vector<std::string>& args,
                     const Options& options = {});
+
+// The version mornak.h gives, written as the programs print it: "1.4.0".
+inline std::string header_version() {
+    return std::to_string(MORNAK_VERSION_MAJOR) + "." + std::to_string(MORNAK_VERSION_MINOR) + "." +
+           std::to_string(MORNAK_VERSION_PATCH);
+}
 
 inline Outcome run_mornak(const std::filesystem::path& folder, const std::vector<std::string>& args,
                           const Options& options = {}) {

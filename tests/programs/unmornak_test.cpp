@@ -284,6 +284,8 @@ std::vector<Case> cases() {
         {"folder_named_bk_is_kept_in_the_default_name", {{"x.bk/a.bk", ABC}}, {"x.bk/a.bk"}, 0, "",
          {"x.bk/", "x.bk/a", "x.bk/a.bk"}, {{"x.bk/a", "abc"}}},
         {"no_argument", {}, {}, 2, "unmornak: no file named\n" + USAGE, {}},
+        {"version", {}, {"--version"}, 0, "", {}, {},
+         "unmornak " + header_version() + ", libmornak " + header_version() + "\n"},
         {"unknown_option", {}, {"--fast", "a.bk"}, 2, "unmornak: unknown option --fast\n" + USAGE, {}},
         {"three_names", {}, {"a.bk", "b", "c"}, 2,
          "unmornak: too many files: restore takes FILE.bk and at most one OUTPUT\n" + USAGE, {}},
