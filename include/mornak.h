@@ -129,26 +129,29 @@ typedef struct mornak_out {
 /* Where and why a .bk stream failed. */
 typedef struct mornak_fault {
     mornak_status status; /* the status the failing call returned; MORNAK_OK while there is no fault */
-    uint64_t at_byte;     /* the byte of the .bk file (header included) where the fault was found */
+    uint64_t at_byte;     /* the byte of the .bk file (header included) where the fault was found; the
+                             damage that caused it may lie earlier */
     uint32_t code;        /* the code concerned (undefined code, misplaced CLEAR_CODE, a code that
                              restores past the header's length); 0 otherwise */
     uint64_t restored;    /* bytes restored before the fault (all of them when there is none) */
 } mornak_fault;
 
 /* Room for the longest text mornak_fault_text gives, its terminating zero included. */
-#define MORNAK_FAULT_TEXT_BYTES 128
+#define MORNAK_FAULT_TEXT_BYTES 160
 
 /* What is wrong with a .bk file, in the words unmornak prints after
- * "unmornak: FILE: ", e.g. "damaged: code 1121 at byte 8 names no entry yet":
- * the same words for every program that reports on .bk files. fault is as
- * mornak_decoder_fault or mornak_verifier_fault gave it; bk_size is the
- * file's size in bytes (the words for MORNAK_ERROR_TRAILING_BYTES count the
- * bytes from at_byte to it) and length its header's length (0 when the
- * header itself is at fault); neither fits in a mornak_fault, which callers
- * allocate. "" for MORNAK_OK; for a status that is no fault of a file, its
- * name. Writes at most capacity bytes, the terminating zero included, as
- * snprintf does, and returns the length of the whole text; text may be NULL
- * when capacity is 0. Needs no context; any thread. */
+ * "unmornak: FILE: ", e.g. "damaged: code 1121, found at byte 8, names no
+ * entry yet": the same words for every program that reports on .bk files.
+ * A byte where something was found says so: the damage may lie before it.
+ * fault is as mornak_decoder_fault or mornak_verifier_fault gave it;
+ * bk_size is the file's size in bytes (the words for
+ * MORNAK_ERROR_TRAILING_BYTES count the bytes from at_byte to it) and length
+ * its header's length (0 when the header itself is at fault); neither fits
+ * in a mornak_fault, which callers allocate. "" for MORNAK_OK; for a status
+ * that is no fault of a file, its name. Writes at most capacity bytes, the
+ * terminating zero included, as snprintf does, and returns the length of
+ * the whole text; text may be NULL when capacity is 0. Needs no context;
+ * any thread. */
 MORNAK_API size_t mornak_fault_text(const mornak_fault* fault, uint64_t bk_size, uint64_t length, char* text,
                                     size_t capacity);
 
@@ -181,7 +184,9 @@ MORNAK_API mornak_status mornak_decompress(const void* bk, size_t bk_size, void*
 /* Checks that bk[0..bk_size) restores whole and is exactly what the encoder
  * writes for the bytes it restores (the earlier form of an empty input
  * passes too). MORNAK_OK, or the first fault the decoder found, else
- * MORNAK_ERROR_NOT_CANONICAL. Creates and frees one verifier. */
+ * MORNAK_ERROR_NOT_CANONICAL. This finds more damage than restoring does,
+ * not all of it (see the streaming decoder). Creates and frees one
+ * verifier. */
 MORNAK_API mornak_status mornak_verify(const void* bk, size_t bk_size);
 
 /* ---- Streaming encoder ---------------------------------------------------
@@ -240,8 +245,16 @@ MORNAK_API mornak_status mornak_encoder_set_progress(mornak_encoder* encoder, mo
                                                      void* user);
 
 /* ---- Streaming decoder ---------------------------------------------------
- * Exactly as strict as the encoder is in what it writes: anything else is a
- * fault, found at its byte; no stream is ever restored into other bytes.
+ * A .bk file has no checksum. The decoder finds these faults: a wrong
+ * header, a code that names no entry yet, a CLEAR_CODE before the
+ * dictionary is full, a stream that ends early, one that restores more or
+ * fewer bytes than its header gives, bytes after its end, closing codes
+ * that are not zero; each found at a byte, which may lie past the damage.
+ * The verifier adds one check: the stream must be exactly what the encoder
+ * writes for the bytes it restores. Some damage is none of these and
+ * restores into other bytes without a fault, and some of that passes the
+ * verifier too: a caller that must know it has the original's bytes keeps a
+ * checksum of them beside the .bk file.
  * Memory: 2 MiB (2,097,152 bytes) of tables and recent output, placed in
  * one huge page where the system allows, plus under 1 KiB. */
 
@@ -255,9 +268,10 @@ MORNAK_API mornak_status mornak_decoder_begin(mornak_decoder* decoder);
 
 /* Takes .bk bytes from in and writes restored bytes to out, as
  * mornak_encoder_run does. MORNAK_OK once finish is set, all input is taken,
- * the stream proved sound and every restored byte is out. The decoder never
- * writes a byte past the header's length. Some faults can only be known at
- * the end: bytes already written before one are not the file. */
+ * the stream showed none of the faults above and every restored byte is
+ * out. The decoder never writes a byte past the header's length. Some
+ * faults can only be known at the end: bytes already written before one
+ * are not the file. */
 MORNAK_API mornak_status mornak_decoder_run(mornak_decoder* decoder, mornak_in* in, mornak_out* out, int finish);
 
 /* As mornak_decoder_run, without a copy: instead of writing restored bytes
@@ -266,7 +280,7 @@ MORNAK_API mornak_status mornak_decoder_run(mornak_decoder* decoder, mornak_in* 
  * the next call on this decoder, and is at most 1.4 MiB. Returns MORNAK_MORE
  * with a run, or with none when it needs more input; MORNAK_OK with the last
  * run (perhaps empty) once finish is set, all input is taken and the stream
- * proved sound; or the fault, with the last bytes restored before it. The
+ * showed no fault; or the fault, with the last bytes restored before it. The
  * two calls may be mixed on one stream. */
 MORNAK_API mornak_status mornak_decoder_run_direct(mornak_decoder* decoder, mornak_in* in, int finish,
                                                    const unsigned char** data, size_t* size);

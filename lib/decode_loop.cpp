@@ -1,9 +1,13 @@
 // The decoder's code loop: takes codes from the input block and restores
-// their strings into the area, exactly as strict as the encoder is in what it
-// writes; anything else ends the stream with a fault at the bit where it was
-// found. Two paths: step() takes any code; fast_steps() takes the common ones
-// (a literal, or a string still in the area) in a loop of its own, and leaves
-// everything else to step(). The stream API around it is decoder.cpp.
+// their strings into the area. A code or an ending the encoder never writes
+// (a code that names no entry yet, a CLEAR_CODE before the dictionary is
+// full, closing codes out of place) ends the stream with a fault at the bit
+// where it was found, which may lie past the damage. Damage that still reads
+// as codes the encoder could write restores into other bytes, and nothing
+// here can tell: a .bk file has no checksum. Two paths: step() takes any
+// code; fast_steps() takes the common ones (a literal, or a string still in
+// the area) in a loop of its own, and leaves everything else to step(). The
+// stream API around it is decoder.cpp.
 #include <algorithm>
 #include <array>
 #include <cstring>

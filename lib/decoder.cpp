@@ -92,7 +92,7 @@ bool take_header(DecoderStream& stream, mornak_in& in) {
 // Decodes on until the area holds more than `limit` bytes (at most
 // AREA_LIMIT), the stream has ended, or nothing more can be decided without
 // more input. Returns what to say then: MORNAK_MORE (bytes to hand out, or
-// more input wanted), MORNAK_OK at a sound end, or the fault.
+// more input wanted), MORNAK_OK at an end with no fault found, or the fault.
 mornak_status advance(mornak_decoder& d, mornak_in& in, std::size_t limit) {
     DecoderStream& stream = d.s;
     DecodeState& s = stream.decode;

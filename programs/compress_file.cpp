@@ -165,6 +165,11 @@ int compress_file(const char* path) {
         return status;
     }
     const std::string target = derive_output_name(path);
+    // The input is never touched: a .bk name that is the input itself, as
+    // story.bk gives, or a link to it, is refused before anything is made.
+    if (input.is_named(target.c_str())) {
+        return fail("Can't convert file %s: its .bk name %s is the file itself\n", path, target.c_str());
+    }
     OutputFile output;
     if (const int error = output.begin(target, output_mode(input.mode), AtTarget::replace)) {
         return fail("Can't write file %s: %s\n", target.c_str(), std::strerror(error));

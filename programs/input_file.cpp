@@ -46,10 +46,17 @@ InputFile open_input(const char* path) {
         input.kind = InputFile::Kind::regular;
         input.size = info.st_size;
         input.mode = info.st_mode;
+        input.device = info.st_dev;
+        input.inode = info.st_ino;
     }
     return input;
 }
 
 bool InputFile::ended_at_size() const { return std::feof(stream.get()) != 0 && std::ftell(stream.get()) == size; }
+
+bool InputFile::is_named(const char* path) const {
+    struct stat info {};
+    return kind == Kind::regular && ::stat(path, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+}
 
 }  // namespace programs

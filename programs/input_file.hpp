@@ -23,6 +23,8 @@ struct InputFile {
     int error = 0;                  // its errno
     std::int64_t size = 0;          // bytes, of a regular file when it was opened
     mode_t mode = 0;                // of a regular file
+    dev_t device = 0;               // with `inode`, which file it is, of a regular file
+    ino_t inode = 0;
     // Open for reading from the start unless open or fdopen failed; closed
     // with the InputFile.
     std::unique_ptr<std::FILE, CloseStream> stream;
@@ -30,6 +32,11 @@ struct InputFile {
     // True when the stream was read to its end and that end lay at `size`
     // bytes, i.e. the file did not grow or shrink while it was being read.
     bool ended_at_size() const;
+
+    // True when `path`, links followed, is this very file (a regular one)
+    // under any name: the same path, a hard link, or a symbolic link to it.
+    // A path that cannot be looked up is not this file, which is open.
+    bool is_named(const char* path) const;
 };
 
 // Opens `path` read-only. A FIFO is opened without blocking, so one with no

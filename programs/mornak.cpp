@@ -2,7 +2,7 @@
 //
 //   mornak FILE        convert FILE
 //   mornak --help      the banner, the usage and what it does
-//   mornak --version   the banner's first line
+//   mornak --version   the banner's first line, then mornak's and libmornak's versions
 //
 // Any other single argument is a file name; ./--help converts a file of that
 // name. Exit status: 0 after a conversion or --help/--version, 1 when the
@@ -17,6 +17,7 @@
 #include "programs/exit_status.hpp"
 #include "programs/signals.hpp"
 #include "programs/standard_output.hpp"
+#include "programs/version.hpp"
 
 namespace {
 
@@ -40,7 +41,7 @@ int command(int argc, char** argv) {
         return programs::EXIT_DONE;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("%s", BANNER);
+        std::printf("%s%s\n", BANNER, programs::version_line("mornak").c_str());
         return programs::EXIT_DONE;
     }
     return programs::compress_file(argv[1]);

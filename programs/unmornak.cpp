@@ -19,6 +19,7 @@
 #include "programs/restore_file.hpp"
 #include "programs/signals.hpp"
 #include "programs/standard_output.hpp"
+#include "programs/version.hpp"
 
 namespace {
 
@@ -59,7 +60,7 @@ int command(int argc, char** argv) {
             std::printf("%s\n%s", USAGE, HELP);
             return programs::EXIT_DONE;
         } else if (a == "--version" || a == "-V") {
-            std::printf("unmornak %s\n", MORNAK_VERSION);
+            std::printf("%s\n", programs::version_line("unmornak").c_str());
             return programs::EXIT_DONE;
         } else {
             return usage("unknown option " + std::string(a));

@@ -97,6 +97,9 @@ printf 'installed, and it works\n' > note.txt
 "$prefix/bin/unmornak" note.bk back.txt
 cmp note.txt back.txt
 [[ $("$prefix/bin/unmornak" --test note.bk) == "note.bk: OK, 24 bytes" ]]
-[[ $("$prefix/bin/unmornak" --version) == "unmornak $version" ]] || fail "unmornak --version: $("$prefix/bin/unmornak" --version)"
+[[ $("$prefix/bin/unmornak" --version) == "unmornak $version, libmornak $version" ]] ||
+    fail "unmornak --version: $("$prefix/bin/unmornak" --version)"
+[[ $("$prefix/bin/mornak" --version) == "Ostrivel ver. 1.2 by Vuldrim"$'\n'"mornak $version, libmornak $version" ]] ||
+    fail "mornak --version: $("$prefix/bin/mornak" --version)"
 rm note.txt note.bk back.txt
 echo "installed layout, manual pages and round trip: ok"

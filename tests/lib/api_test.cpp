@@ -376,7 +376,7 @@ std::vector<DamagedFile> damaged_rows() {
     full.insert(full.end(), {{258, 11}, {257, 11}, {0, 11}, {0, 11}, {0, 11}});
     rows.push_back({"next_entry_right_after_a_clear_code", bk_of(65279, full),
                     {MORNAK_ERROR_UNDEFINED_CODE, fresh_at, 258, 65278}, MORNAK_ERROR_UNDEFINED_CODE, fresh_at,
-                    "damaged: code 258 at byte " + std::to_string(fresh_at) + " names no entry yet"});
+                    "damaged: code 258, found at byte " + std::to_string(fresh_at) + ", names no entry yet"});
 
     // Closing codes 16 bits wide: a set bit among the first 16 of their 48.
     auto wide = literal_codes(std::span(pairs).first(40000));
@@ -385,8 +385,8 @@ std::vector<DamagedFile> damaged_rows() {
     wide.insert(wide.end(), {{0x8000, 16}, {0, 16}, {0, 16}});
     rows.push_back({"sixteen_bit_closing_codes_not_zero_in_their_first_bits", bk_of(40000, wide),
                     {MORNAK_ERROR_FILLER_NOT_ZERO, filler_at, 0, 40000}, MORNAK_ERROR_FILLER_NOT_ZERO, filler_at,
-                    "damaged: the closing codes after END_CODE at byte " + std::to_string(filler_at) +
-                        " are not zero"});
+                    "damaged: the closing codes found at byte " + std::to_string(filler_at) +
+                        ", after END_CODE, are not zero"});
 
     // A header that gives less than the stream holds, past the decoder's
     // window of recent output: not a byte past it may come out.
@@ -404,8 +404,8 @@ std::vector<DamagedFile> damaged_rows() {
     rows.push_back({"header_claiming_less_than_a_large_stream_holds", claims_less,
                     {MORNAK_ERROR_LONGER_THAN_HEADER, over_at, codes[k].code, before}, MORNAK_ERROR_LONGER_THAN_HEADER,
                     over_at,
-                    "damaged: code " + std::to_string(codes[k].code) + " at byte " + std::to_string(over_at) +
-                        " restores more than the 3145728 bytes the header gives"});
+                    "damaged: code " + std::to_string(codes[k].code) + ", found at byte " + std::to_string(over_at) +
+                        ", restores more than the 3145728 bytes the header gives"});
     return rows;
 }
 

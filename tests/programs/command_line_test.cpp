@@ -67,13 +67,17 @@ std::string report_for(const Bytes& input, std::size_t dots) {
 std::vector<CommandLineCase> cases() {
     const std::string too_large =
         "Can't convert file big.txt: 2147483648 bytes is more than the 2147483647 a .bk file can hold\n";
+    const auto itself = [](const std::string& input, const std::string& target) {
+        return "Can't convert file " + input + ": its .bk name " + target + " is the file itself\n";
+    };
     const Bytes random = random_bytes(40000, 9);
     const std::string noise(random.begin(), random.end());
     std::vector<CommandLineCase> rows = {
         {"no_argument", {}, {}, BANNER, 2, {}},
         {"two_arguments", {{"a.txt", "abc"}}, {"a.txt", "b.txt"}, BANNER, 2, {"a.txt"}},
         {"help", {}, {"--help"}, BANNER + HELP, 0, {}},
-        {"version", {}, {"--version"}, "Ostrivel ver. 1.2 by Vuldrim\n", 0, {}},
+        {"version", {}, {"--version"},
+         "Ostrivel ver. 1.2 by Vuldrim\nmornak " + header_version() + ", libmornak " + header_version() + "\n", 0, {}},
         {"help_among_other_arguments_is_the_banner", {{"--help", "abc"}}, {"--help", "x"}, BANNER, 2, {"--help"}},
         {"a_file_named_help_converts_as_dot_slash", {{"--help", "abc"}}, {"./--help"}, ABC_REPORT, 0,
          {"--help", "--help.bk"}, {{"--help.bk", ABC_BK}}},
@@ -97,7 +101,18 @@ std::vector<CommandLineCase> cases() {
          {{"e.bk", EMPTY_BK}}},
         {"existing_target_is_replaced", {{"s.txt", "abc"}, {"s.bk", "old"}}, {"s.txt"}, ABC_REPORT, 0,
          {"s.bk", "s.txt"}, {{"s.bk", ABC_BK}}},
-        {"input_named_bk_becomes_its_compressed_form", {{"x.bk", "abc"}}, {"x.bk"}, ABC_REPORT, 0, {"x.bk"}, {{"x.bk", ABC_BK}}},
+        // The input is never replaced by its own conversion, under whatever name.
+        {"input_named_bk_is_refused", {{"x.bk", "abc"}}, {"x.bk"}, itself("x.bk", "x.bk"), 1, {"x.bk"},
+         {{"x.bk", bytes_of("abc")}}},
+        {"input_named_bk_by_another_path_is_refused", {{"x.bk", "abc"}, {"dir", "", Kind::folder}}, {"dir/../x.bk"},
+         itself("dir/../x.bk", "dir/../x.bk"), 1, {"dir/", "x.bk"}, {{"x.bk", bytes_of("abc")}}},
+        {"link_named_bk_to_the_input_is_refused", {{"x.txt", "abc"}, {"l.bk", "x.txt", Kind::link}}, {"l.bk"},
+         itself("l.bk", "l.bk"), 1, {"l.bk", "x.txt"}, {{"x.txt", bytes_of("abc")}, {"l.bk", bytes_of("abc")}}},
+        {"target_hard_linked_to_the_input_is_refused", {{"y.txt", "abc"}, {"y.bk", "y.txt", Kind::hard_link}},
+         {"y.txt"}, itself("y.txt", "y.bk"), 1, {"y.bk", "y.txt"},
+         {{"y.txt", bytes_of("abc")}, {"y.bk", bytes_of("abc")}}},
+        {"target_linked_to_the_input_is_refused", {{"y.txt", "abc"}, {"y.bk", "y.txt", Kind::link}}, {"y.txt"},
+         itself("y.txt", "y.bk"), 1, {"y.bk", "y.txt"}, {{"y.txt", bytes_of("abc")}, {"y.bk", bytes_of("abc")}}},
         {"link_at_the_target_is_replaced_not_followed", {{"l.txt", "abc"}, {"far", "keep"}, {"l.bk", "far", Kind::link}},
          {"l.txt"}, ABC_REPORT, 0, {"far", "l.bk", "l.txt"}, {{"l.bk", ABC_BK}, {"far", bytes_of("keep")}}},
         {"folder_as_input", {{"d.txt", "", Kind::folder}}, {"d.txt"}, "Can't read file d.txt: Is a directory\n", 1,

@@ -64,6 +64,8 @@ void Folder::make(const Entry& e) const {
         }
     } else if (e.kind == Kind::link) {
         fs::create_symlink(e.content, at);
+    } else if (e.kind == Kind::hard_link) {
+        fs::create_hard_link(path / e.content, at);
     } else if (e.kind == Kind::device || e.kind == Kind::socket) {
         const mode_t type = e.kind == Kind::device ? S_IFCHR : S_IFSOCK;
         if (::mknod(at.c_str(), type | 0666, e.device) != 0) {

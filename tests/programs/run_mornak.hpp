@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "mornak.h"
 #include "support.hpp"
 
-enum class Kind { file, folder, fifo, sparse, link, device, socket };
+enum class Kind { file, folder, fifo, sparse, link, hard_link, device, socket };
 
 struct Entry {
     std::string path;
-    std::string content;  // a file's bytes, or where a link points
+    std::string content;  // a file's bytes, or where a link points (a hard link: in the folder)
     Kind kind = Kind::file;
     off_t size = 0;       // a sparse file's length
     mode_t mode = 0644;   // a file's permission bits; a folder's when not this default
@@ -63,6 +64,12 @@ struct Folder {
 
 Outcome run_program(const char* binary, const std::filesystem::path& folder, const std::vector<std::string>& args,
                     const Options& options = {});
+
+// The version mornak.h gives, written as the programs print it: "1.4.0".
+inline std::string header_version() {
+    return std::to_string(MORNAK_VERSION_MAJOR) + "." + std::to_string(MORNAK_VERSION_MINOR) + "." +
+           std::to_string(MORNAK_VERSION_PATCH);
+}
 
 inline Outcome run_mornak(const std::filesystem::path& folder, const std::vector<std::string>& args,
                           const Options& options = {}) {

@@ -193,27 +193,28 @@ std::vector<Case> large_cases() {
     return {
         {"header_claiming_less_than_a_large_stream_holds", {{"d.bk", bk_file(claim, large.stream)}}, {"d.bk", "-"},
          1,
-         damaged("code " + std::to_string(codes[over].code) + " at byte " + byte_of(codes[over]) +
-                 " restores more than the 1000000 bytes the header gives") +
+         damaged("code " + std::to_string(codes[over].code) + ", found at byte " + byte_of(codes[over]) +
+                 ", restores more than the 1000000 bytes the header gives") +
              "unmornak: standard output: " + std::to_string(large.before[over]) +
              " restored bytes were written before this and cannot be taken back\n",
          {"d.bk"}, {}, claimed_output},
         {"end_code_a_quarter_into_a_large_stream", {{"d.bk", ended}}, {"d.bk"}, 1,
-         damaged(std::to_string(ended.size() - stop) + " bytes after the end of the stream, from byte " +
+         damaged(std::to_string(ended.size() - stop) + " bytes after the end of the stream, which was found at byte " +
                  std::to_string(stop)),
          {"d.bk"}},
         {"code_deep_in_a_large_stream_names_no_entry_yet",
          {{"d.bk", large_with(length, filling, {{highest, at_filling.width}})}}, {"d.bk"}, 1,
-         damaged("code " + std::to_string(highest) + " at byte " + byte_of(at_filling) + " names no entry yet"),
+         damaged("code " + std::to_string(highest) + ", found at byte " + byte_of(at_filling) + ", names no entry yet"),
          {"d.bk"}},
         {"clear_code_deep_in_a_large_stream", {{"d.bk", large_with(length, filling, {{256, at_filling.width}})}},
-         {"d.bk"}, 1, damaged("CLEAR_CODE at byte " + byte_of(at_filling) + " comes before the dictionary is full"),
+         {"d.bk"}, 1,
+         damaged("CLEAR_CODE, found at byte " + byte_of(at_filling) + ", comes before the dictionary is full"),
          {"d.bk"}},
         {"string_spelt_out_as_literals_restores", {{"d.bk", spelt_out}}, {"d.bk"}, 0, "", {"d", "d.bk"},
          {{"d", input}}},
         {"test_names_the_byte_of_a_difference_past_64_kib", {{"d.bk", spelt_out}}, {"--test", "d.bk"}, 1,
-         damaged("restores whole, but from byte " + std::to_string(8 + differs) +
-                 " differs from what mornak writes for those bytes"),
+         damaged("restores whole, but differs from what mornak writes for those bytes; the first difference was "
+                 "found at byte " + std::to_string(8 + differs)),
          {"d.bk"}},
     };
 }
@@ -274,7 +275,7 @@ std::vector<Case> cases() {
         // The default name is always a file, even one called "-".
         {"default_name_dash_is_a_file", {{"-.bk", ABC}}, {"--", "-.bk"}, 0, "", {"-", "-.bk"}, {{"-", "abc"}}},
         {"damaged_file_with_the_default_name_dash", {{"-.bk", ABC + "x"}}, {"--", "-.bk"}, 1,
-         "unmornak: -.bk: damaged: 1 bytes after the end of the stream, from byte 17\n", {"-.bk"}},
+         "unmornak: -.bk: damaged: 1 bytes after the end of the stream, which was found at byte 17\n", {"-.bk"}},
         {"name_without_bk_needs_an_output", {{"a.dat", ABC}}, {"a.dat"}, 2,
          "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"a.dat"}},
         // The name is the last path component: one that is just ".bk" leaves none.
@@ -283,6 +284,8 @@ std::vector<Case> cases() {
         {"folder_named_bk_is_kept_in_the_default_name", {{"x.bk/a.bk", ABC}}, {"x.bk/a.bk"}, 0, "",
          {"x.bk/", "x.bk/a", "x.bk/a.bk"}, {{"x.bk/a", "abc"}}},
         {"no_argument", {}, {}, 2, "unmornak: no file named\n" + USAGE, {}},
+        {"version", {}, {"--version"}, 0, "", {}, {},
+         "unmornak " + header_version() + ", libmornak " + header_version() + "\n"},
         {"unknown_option", {}, {"--fast", "a.bk"}, 2, "unmornak: unknown option --fast\n" + USAGE, {}},
         {"three_names", {}, {"a.bk", "b", "c"}, 2,
          "unmornak: too many files: restore takes FILE.bk and at most one OUTPUT\n" + USAGE, {}},
@@ -312,19 +315,20 @@ std::vector<Case> cases() {
          1, "unmornak: sock: No such device or address\n", {"a.bk", "sock"}, {}, "", {}, {"sock"}},
         // Bytes that went out before the damage showed cannot be taken back: said so.
         {"damage_found_after_bytes_went_to_standard_output", {{"d.bk", bk(5, {97, 98, 99})}}, {"d.bk", "-"}, 1,
-         damaged("END_CODE at byte 12 after 3 bytes, but the header gives 5") + gone("standard output", 3),
+         damaged("END_CODE found at byte 12 after 3 bytes, but the header gives 5") + gone("standard output", 3),
          {"d.bk"}, {}, "abc"},
         {"damage_found_after_bytes_went_into_a_fifo", {{"d.bk", bk(5, {97, 98, 99})}, {"pipe", "", Kind::fifo}},
          {"d.bk", "pipe"}, 1,
-         damaged("END_CODE at byte 12 after 3 bytes, but the header gives 5") + gone("pipe", 3),
+         damaged("END_CODE found at byte 12 after 3 bytes, but the header gives 5") + gone("pipe", 3),
          {"d.bk", "pipe"}, {}, "", {.fifo_reader = "pipe"}, {"pipe"}, "abc"},
         {"damage_found_before_any_byte_went_out", {{"d.bk", flipped}, null_device}, {"d.bk", "NUL"}, 1,
-         damaged("code 1121 at byte 8 names no entry yet"), {"NUL", "d.bk"}, {}, "", {}, {"NUL"}},
+         damaged("code 1121, found at byte 8, names no entry yet"), {"NUL", "d.bk"}, {}, "", {}, {"NUL"}},
         {"clear_code_one_entry_before_the_dictionary_is_full", {{"d.bk", bk_of(65277, one_short)}}, {"d.bk"}, 1,
-         damaged("CLEAR_CODE at byte " + std::to_string(clear_at) + " comes before the dictionary is full"),
+         damaged("CLEAR_CODE, found at byte " + std::to_string(clear_at) + ", comes before the dictionary is full"),
          {"d.bk"}},
         {"test_goes_on_after_a_bad_file", {{"d.bk", ABC + "x"}, {"a.bk", ABC}}, {"--test", "d.bk", "a.bk"}, 1,
-         damaged("1 bytes after the end of the stream, from byte 17"), {"a.bk", "d.bk"}, {}, "a.bk: OK, 3 bytes\n"},
+         damaged("1 bytes after the end of the stream, which was found at byte 17"), {"a.bk", "d.bk"}, {},
+         "a.bk: OK, 3 bytes\n"},
     };
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer runtime must come first; LD_PRELOAD cannot
     // The default name is never replaced, even by a file that appears while
@@ -352,7 +356,7 @@ std::vector<Case> cases() {
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow memory needs more address space
     // The header's length is never trusted for memory.
     rows.push_back({"two_gib_claim_fails_at_once_in_little_memory", {{"d.bk", bk(0x7FFFFFFF, {97, 98, 99})}},
-                    {"d.bk"}, 1, damaged("END_CODE at byte 12 after 3 bytes, but the header gives 2147483647"),
+                    {"d.bk"}, 1, damaged("END_CODE found at byte 12 after 3 bytes, but the header gives 2147483647"),
                     {"d.bk"}, {}, "", {.memory_limit = rlim_t{16} << 20}});
 #endif
     // The shared table of damaged files: restored, and checked.

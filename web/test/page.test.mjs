@@ -231,12 +231,12 @@ for (const checkOnly of [false, true]) {
   });
 }
 
-test("the words of the example: a plain sentence, and damaged: code 1121 at byte 8 names no entry yet", async () => {
+test("the words of the example: a plain sentence, and damaged: code 1121, found at byte 8, names no entry yet", async () => {
   const { page } = await open(browser);
   await choose(page, write(folder("example"), { "d.bk": flipped }));
   const [row] = await rows(page, 1);
   assert.equal(row.result, "This file is damaged: part of it cannot be read. Nothing was saved.");
-  assert.equal(row.details, "damaged: code 1121 at byte 8 names no entry yet");
+  assert.equal(row.details, "damaged: code 1121, found at byte 8, names no entry yet");
 });
 
 test("a file changed after it was chosen fails, and says so; the files after it still work", async () => {
