@@ -88,6 +88,10 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
     if (const char* problem = open_bk(bk)) {
         return fail(bk_path, "%s", problem);
     }
+    // The .bk file is never touched, not even when OUTPUT names it.
+    if (given_output != nullptr && target != "-" && bk.input.is_named(target.c_str())) {
+        return fail(bk_path, "%s is the .bk file itself; name another OUTPUT", target.c_str());
+    }
     const std::unique_ptr<mornak_decoder, FreeDecoder> decoder(mornak_decoder_create());
     if (decoder == nullptr) {
         return fail(bk_path, "%s", std::strerror(ENOMEM));

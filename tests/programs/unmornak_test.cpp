@@ -272,6 +272,11 @@ std::vector<Case> cases() {
         {"dangling_link_at_the_default_output_is_kept", {{"a.bk", ABC}, {"a", "nowhere", Kind::link}}, {"a.bk"}, 1,
          "unmornak: a.bk: a already exists; name an OUTPUT to replace it\n", {"a", "a.bk"}, {}, "", {}, {}, "",
          {{"a", "nowhere"}}},
+        // The .bk file is never the output, by its own name or another.
+        {"output_that_is_the_bk_file_is_refused", {{"a.bk", ABC}}, {"a.bk", "a.bk"}, 1,
+         "unmornak: a.bk: a.bk is the .bk file itself; name another OUTPUT\n", {"a.bk"}},
+        {"output_linked_to_the_bk_file_is_refused", {{"a.bk", ABC}, {"out", "a.bk", Kind::hard_link}},
+         {"a.bk", "out"}, 1, "unmornak: a.bk: out is the .bk file itself; name another OUTPUT\n", {"a.bk", "out"}},
         // The default name is always a file, even one called "-".
         {"default_name_dash_is_a_file", {{"-.bk", ABC}}, {"--", "-.bk"}, 0, "", {"-", "-.bk"}, {{"-", "abc"}}},
         {"damaged_file_with_the_default_name_dash", {{"-.bk", ABC + "x"}}, {"--", "-.bk"}, 1,
