@@ -28,7 +28,7 @@ that build installed into ~/.local as the README installs it; PATH starts with
 the build tree, so mornak and unmornak are the programs built. LC_ALL=C.
 
 With --flags (the sanitizer builds), C programs are built with those flags,
-and a `cc` that adds them comes first on PATH, since the library then needs
+and a `cc` that adds them is on PATH before the system's, since the library then needs
 the sanitizers' run-time, as the programs do.
 
 As ever under `bash -e`, a failure before `&&` or `||` does not end the
