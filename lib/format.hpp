@@ -27,8 +27,8 @@ inline constexpr int MAX_CODE_BITS = 16;
 // before each fresh dictionary in mornak_encoder_run). What must change
 // with it: the tests' replay of it (check_ratio_rule in
 // tests/lib/decoder_trace.cpp), the recorded sums of every round-trip row
-// (tests/lib/known_answers_test.cpp), and its description in README.md and
-// man/mornak.1. The decoder only checks that a CLEAR_CODE comes with the
+// (tests/lib/known_answers_test.cpp), and its description in docs/format.md
+// and man/mornak.1. The decoder only checks that a CLEAR_CODE comes with the
 // dictionary full (step in lib/decode_loop.cpp), which depends on the
 // dictionary's size, not on the rule.
 inline constexpr std::uint32_t CLEAR_CODE = 256;
