@@ -74,7 +74,7 @@ def prepare_inputs(build, wanted):
     if CORPUS.is_dir():
         for p in sorted(CORPUS.iterdir()):
             if p.is_file() and p.name != "README.md" and (not wanted or p.name in wanted):
-                inputs.append((p, "binary" if p.suffix in (".jpeg", ".pdf", ".protodata") else "text"))
+                inputs.append((p, "binary" if p.suffix in (".jpeg", ".pdf", ".protodata", ".gtb") else "text"))
     else:
         print(f"note: {CORPUS} not found; only generated and machine inputs are measured", file=sys.stderr)
     return inputs

@@ -59,4 +59,9 @@ bool InputFile::is_named(const char* path) const {
     return kind == Kind::regular && ::stat(path, &info) == 0 && info.st_dev == device && info.st_ino == inode;
 }
 
+bool InputFile::is_open_as(int fd) const {
+    struct stat info {};
+    return kind == Kind::regular && ::fstat(fd, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+}
+
 }  // namespace programs

@@ -37,6 +37,8 @@ struct InputFile {
     // under any name: the same path, a hard link, or a symbolic link to it.
     // A path that cannot be looked up is not this file, which is open.
     bool is_named(const char* path) const;
+    // True when the descriptor `fd` has this very file open.
+    bool is_open_as(int fd) const;
 };
 
 // Opens `path` read-only. A FIFO is opened without blocking, so one with no

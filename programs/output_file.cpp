@@ -110,8 +110,13 @@ int OutputFile::begin(const std::string& target, mode_t mode, AtTarget at_target
 
 int OutputFile::begin_named(const std::string& target, mode_t mode) {
     struct stat info {};
-    if (::stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::stat(target.c_str(), &info) != 0) {
         return begin(target, mode, AtTarget::replace);
+    }
+    // Said before anything is restored: no file replaces a folder, and a
+    // rename over "." or "/" would fail only at the end, and not with this.
+    if (S_ISDIR(info.st_mode)) {
+        return EISDIR;
     }
     if (S_ISREG(info.st_mode)) {
         // A link such as /dev/stdout is replaced like any other unless it

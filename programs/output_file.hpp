@@ -49,7 +49,7 @@ public:
     // reader. A link to a regular file that standard output or standard
     // error already has open (/dev/stdout into a file) is that descriptor,
     // written into as it stands. Anything else is begin(target, mode,
-    // AtTarget::replace).
+    // AtTarget::replace), but for a folder, which is EISDIR at once.
     int begin_named(const std::string& target, mode_t mode);
 
     // Writes to standard output, which stays open. A failed or closed

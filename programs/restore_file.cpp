@@ -1,6 +1,7 @@
 #include "programs/restore_file.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -88,9 +89,13 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
     if (const char* problem = open_bk(bk)) {
         return fail(bk_path, "%s", problem);
     }
-    // The .bk file is never touched, not even when OUTPUT names it.
+    // The .bk file is never touched, not even when OUTPUT names it or
+    // standard output was opened on it.
     if (given_output != nullptr && target != "-" && bk.input.is_named(target.c_str())) {
         return fail(bk_path, "%s is the .bk file itself; name another OUTPUT", target.c_str());
+    }
+    if (given_output != nullptr && target == "-" && bk.input.is_open_as(STDOUT_FILENO)) {
+        return fail(bk_path, "standard output is the .bk file itself");
     }
     const std::unique_ptr<mornak_decoder, FreeDecoder> decoder(mornak_decoder_create());
     if (decoder == nullptr) {

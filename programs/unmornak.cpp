@@ -35,7 +35,8 @@ constexpr const char* HELP =
     "  unmornak FILE.bk OUTPUT     restore into OUTPUT, replacing a file there; a device,\n"
     "                              FIFO or terminal is written into; \"-\" writes standard output\n"
     "  unmornak --test FILE.bk...  check that each file restores whole and is exactly what\n"
-    "                              mornak writes for those bytes; write nothing\n"
+    "                              mornak writes for those bytes; write nothing. A .bk file\n"
+    "                              has no checksum: some damage passes\n"
     "\n"
     "Exit status: 0 done, 1 a file failed, 2 wrong usage.\n";
 
@@ -81,7 +82,7 @@ int command(int argc, char** argv) {
     }
     const char* output = operands.size() == 2 ? operands[1] : nullptr;
     if (output == nullptr && !programs::restored_name(operands[0])) {
-        return usage("a name that does not end in .bk needs an OUTPUT");
+        return usage("a name that does not end in .bk, or is only .bk, needs an OUTPUT");
     }
     return programs::restore_file(operands[0], output);
 }

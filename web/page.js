@@ -135,7 +135,7 @@ function finish(item, state, sentence, details = "", link = null) {
 // A job that went well: [sentence, details].
 function described(item, m) {
   if (item.job === "check") {
-    return ["OK: no damage found; it restores whole.",
+    return ["OK: no damage found.",
       `${bytes(m.size)} restore to ${bytes(m.length)}. Checked in ${duration(m.ms)}.`];
   }
   const details = `${bytes(m.size)} became ${bytes(m.written)} in ${duration(m.ms)}.`;

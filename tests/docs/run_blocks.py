@@ -22,8 +22,9 @@ The fenced blocks of each file, in order:
             kind of block is refused, so that no command hides in one.
 
 Each file's scratch folder holds story.txt (samples/sample.txt), texts/ with
-a.txt, notes/notes.md and notes/notes.txt (copies of it), and build/release, a
-link to the build tree under test. HOME is a scratch folder of its own, with
+a.txt, notes/notes.md and notes/notes.txt (copies of it), samples/ (a link to
+the checkout's, as in a clone) and build/release, a link to the build tree
+under test. HOME is a scratch folder of its own, with
 that build installed into ~/.local as the README installs it; PATH starts with
 the build tree, so mornak and unmornak are the programs built. LC_ALL=C.
 
@@ -139,6 +140,7 @@ class Runner:
             shutil.copyfile(sample, work / name)
         (work / "build").mkdir()
         (work / "build" / "release").symlink_to(self.build)
+        (work / "samples").symlink_to(self.source / "samples")
         return work
 
     def fail(self, where, why):

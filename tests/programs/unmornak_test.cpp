@@ -272,6 +272,13 @@ std::vector<Case> cases() {
         {"dangling_link_at_the_default_output_is_kept", {{"a.bk", ABC}, {"a", "nowhere", Kind::link}}, {"a.bk"}, 1,
          "unmornak: a.bk: a already exists; name an OUTPUT to replace it\n", {"a", "a.bk"}, {}, "", {}, {}, "",
          {{"a", "nowhere"}}},
+        // A folder is refused before anything is restored, "." too.
+        {"folder_as_output", {{"a.bk", ABC}, {"out", "", Kind::folder}}, {"a.bk", "out"}, 1,
+         "unmornak: out: Is a directory\n", {"a.bk", "out/"}},
+        {"dot_as_output", {{"a.bk", ABC}}, {"a.bk", "."}, 1, "unmornak: .: Is a directory\n", {"a.bk"}},
+        // Standard output opened on the .bk file itself.
+        {"standard_output_on_the_bk_file_is_refused", {{"a.bk", ABC}}, {"a.bk", "-"}, 1,
+         "unmornak: a.bk: standard output is the .bk file itself\n", {"a.bk"}, {}, "", {.stdout_file = "a.bk"}},
         // The .bk file is never the output, by its own name or another.
         {"output_that_is_the_bk_file_is_refused", {{"a.bk", ABC}}, {"a.bk", "a.bk"}, 1,
          "unmornak: a.bk: a.bk is the .bk file itself; name another OUTPUT\n", {"a.bk"}},
@@ -282,10 +289,10 @@ std::vector<Case> cases() {
         {"damaged_file_with_the_default_name_dash", {{"-.bk", ABC + "x"}}, {"--", "-.bk"}, 1,
          "unmornak: -.bk: damaged: 1 bytes after the end of the stream, which was found at byte 17\n", {"-.bk"}},
         {"name_without_bk_needs_an_output", {{"a.dat", ABC}}, {"a.dat"}, 2,
-         "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"a.dat"}},
+         "unmornak: a name that does not end in .bk, or is only .bk, needs an OUTPUT\n" + USAGE, {"a.dat"}},
         // The name is the last path component: one that is just ".bk" leaves none.
         {"name_that_is_just_bk_needs_an_output", {{"sub/.bk", ABC}}, {"sub/.bk"}, 2,
-         "unmornak: a name that does not end in .bk needs an OUTPUT\n" + USAGE, {"sub/", "sub/.bk"}},
+         "unmornak: a name that does not end in .bk, or is only .bk, needs an OUTPUT\n" + USAGE, {"sub/", "sub/.bk"}},
         {"folder_named_bk_is_kept_in_the_default_name", {{"x.bk/a.bk", ABC}}, {"x.bk/a.bk"}, 0, "",
          {"x.bk/", "x.bk/a", "x.bk/a.bk"}, {{"x.bk/a", "abc"}}},
         {"no_argument", {}, {}, 2, "unmornak: no file named\n" + USAGE, {}},
