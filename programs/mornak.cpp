@@ -41,7 +41,8 @@ int command(int argc, char** argv) {
         return programs::EXIT_DONE;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("%s%s\n", BANNER, programs::version_line("mornak").c_str());
+        std::printf("%s", BANNER);
+        programs::print_version_line("mornak");
         return programs::EXIT_DONE;
     }
     return programs::compress_file(argv[1]);

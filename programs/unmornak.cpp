@@ -61,7 +61,7 @@ int command(int argc, char** argv) {
             std::printf("%s\n%s", USAGE, HELP);
             return programs::EXIT_DONE;
         } else if (a == "--version" || a == "-V") {
-            std::printf("%s\n", programs::version_line("unmornak").c_str());
+            programs::print_version_line("unmornak");
             return programs::EXIT_DONE;
         } else {
             return usage("unknown option " + std::string(a));
