@@ -1,5 +1,6 @@
 // The library in this process, without a program around it: converting and
-// restoring one file, in one piece and in 64 KiB chunks both ways.
+// restoring one file, in one piece and in 64 KiB chunks both ways, and
+// finding its restart points (MB/s of the content it describes).
 //
 //   library_speed FILE [ROUNDS [WAY]]
 //   -> one line per way (or only WAY): "WAY MB_PER_S_MEDIAN MIN MAX", MB = 10^6 bytes of FILE
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
         std::vector<double> seconds;
     };
     std::vector<Way> ways = {{"convert_one_shot", {}}, {"convert_streaming", {}},
-                             {"restore_one_shot", {}}, {"restore_streaming", {}}};
+                             {"restore_one_shot", {}}, {"restore_streaming", {}}, {"index", {}}};
+    std::vector<mornak_point> points(mornak_index_bound(bk.size()));
     for (int round = 0; round <= rounds; ++round) {  // round 0 warms up
         for (std::size_t w = 0; w < ways.size(); ++w) {
             if (argc > 3 && std::string(argv[3]) != ways[w].name) {
@@ -95,6 +97,10 @@ int main(int argc, char** argv) {
                     break;
                 case 2:
                     status = mornak_decompress(bk.data(), bk.size(), scratch.data(), scratch.size(), &size);
+                    break;
+                case 4:
+                    status = mornak_index(bk.data(), bk.size(), points.data(), points.size(), &size);
+                    size = input.size();
                     break;
                 default:
                     mornak_decoder_begin(decoder);

@@ -189,6 +189,63 @@ MORNAK_API mornak_status mornak_decompress(const void* bk, size_t bk_size, void*
  * verifier. */
 MORNAK_API mornak_status mornak_verify(const void* bk, size_t bk_size);
 
+/* ---- Restart points ------------------------------------------------------
+ * A .bk stream starts a fresh dictionary at every CLEAR_CODE: from there on,
+ * restoring depends on nothing before it. Such a restart point is two
+ * numbers, so an index of them is small (one per 120 KiB of .bk at the
+ * least) and gives readers random access and callers work to spread over
+ * threads: each segment, from one point to the next, restores and checks on
+ * its own. */
+
+typedef struct mornak_point {
+    uint64_t bk_bit;         /* where the point's first code starts, in bits from the start of the .bk
+                                file: 64 (just past the header) for the stream's start, else the bit
+                                just past a CLEAR_CODE */
+    uint64_t content_offset; /* the content byte that code restores first */
+} mornak_point;
+
+/* A content offset not known yet: see mornak_scan_points and
+ * mornak_decoder_begin_at. */
+#define MORNAK_OFFSET_UNKNOWN UINT64_MAX
+
+/* The most points a .bk file of bk_size bytes can have: room enough for
+ * mornak_index. At least 1. */
+MORNAK_API size_t mornak_index_bound(size_t bk_size);
+
+/* Finds the restart points of the .bk file bk[0..bk_size), without restoring
+ * it: points[0] = {64, 0}, then one per CLEAR_CODE, in order; *count is how
+ * many were written. It reads every code and makes every check the decoder
+ * makes: a file the decoder would refuse fails with the decoder's status
+ * (and, through mornak_index_with_fault, its byte, code and restored count),
+ * and the points before the fault are written and counted. With fewer than
+ * mornak_index_bound(bk_size) points of room it may fail with
+ * MORNAK_ERROR_DST_TOO_SMALL. Allocates 128 KiB for the call and frees it
+ * (MORNAK_ERROR_MEMORY when it cannot); any thread. points may be NULL when
+ * capacity is 0. */
+MORNAK_API mornak_status mornak_index(const void* bk, size_t bk_size, mornak_point* points, size_t capacity,
+                                      size_t* count);
+
+/* As mornak_index, and fills *fault (unless NULL) as mornak_decoder_fault
+ * would for the same file: its restored is the content length restored
+ * before the fault, or the whole length. */
+MORNAK_API mornak_status mornak_index_with_fault(const void* bk, size_t bk_size, mornak_point* points,
+                                                 size_t capacity, size_t* count, mornak_fault* fault);
+
+/* The restart points of a sound .bk file, found far faster than
+ * mornak_index finds them, with no check at all: most of each dictionary is
+ * stepped over by arithmetic (the first 65,278 codes after a restart cannot
+ * be a CLEAR_CODE) and the rest searched. Every point but the first has
+ * content_offset MORNAK_OFFSET_UNKNOWN; points a last few bytes before the
+ * end may be missed. In a damaged file a point may be false: each one is a
+ * place to try (mornak_decoder_begin_at with one_segment set confirms it,
+ * ending where the next one must be). For callers that spread restoring
+ * over threads. MORNAK_ERROR_HEADER_CUT, _NOT_BK, _NEGATIVE_LENGTH as
+ * mornak_content_size; MORNAK_ERROR_DST_TOO_SMALL with fewer than
+ * mornak_index_bound(bk_size) points of room. Any thread; allocates
+ * nothing. */
+MORNAK_API mornak_status mornak_scan_points(const void* bk, size_t bk_size, mornak_point* points,
+                                            size_t capacity, size_t* count);
+
 /* ---- Streaming encoder ---------------------------------------------------
  * Memory: 2 MiB (2,097,152 bytes) of tables, placed in one huge page where
  * the system allows, plus under 1 KiB for the context itself. */
@@ -292,6 +349,42 @@ MORNAK_API mornak_status mornak_decoder_run_direct(mornak_decoder* decoder, morn
  * the next call on this decoder. */
 MORNAK_API mornak_status mornak_decoder_input_room(mornak_decoder* decoder, unsigned char** data, size_t* size);
 
+/* Starts restoring at a restart point, as begin does at the start: header
+ * is the file's first 8 bytes, point one that mornak_index (or
+ * mornak_scan_points) gave for it. Give run / run_direct the file's bytes
+ * from byte point->bk_bit / 8 on; the bits of that byte before the point
+ * are skipped. point->content_offset places what it restores in the
+ * content, for the length checks; MORNAK_OFFSET_UNKNOWN leaves those to
+ * the caller (nothing is measured against the header's length, and
+ * restored counts from the point). With one_segment set, the stream ends
+ * with MORNAK_OK right after the next CLEAR_CODE, whatever input is left;
+ * mornak_decoder_position then gives the next point. Faults are found at
+ * the same bytes as when restoring from the start. */
+MORNAK_API mornak_status mornak_decoder_begin_at(mornak_decoder* decoder,
+                                                 const unsigned char header[MORNAK_HEADER_BYTES],
+                                                 const mornak_point* point, int one_segment);
+
+/* Where the stream stands: the bit of the next code to read (from the start
+ * of the file) and the content bytes restored before it. After a segment
+ * ended, the restart point that follows it. MORNAK_ERROR_ORDER before any
+ * begin. */
+MORNAK_API mornak_status mornak_decoder_position(const mornak_decoder* decoder, mornak_point* point);
+
+/* Content bytes [offset, offset + length) of the .bk file bk[0..bk_size),
+ * clipped at the content's end, into dst: exactly what mornak_decompress
+ * gives there. Restores from the last point of the index at or before
+ * offset, and only as far as needed. points[0..count) is the file's index
+ * from mornak_index; one that is not (it does not start at {64, 0}, or the
+ * point used does not follow a CLEAR_CODE, lies outside the file or out of
+ * order) is MORNAK_ERROR_ARGUMENT, and nothing is ever read outside bk.
+ * *got is the number of bytes written: all of them on MORNAK_OK, those
+ * before the fault on a fault inside the span (mornak_decoder_fault gives
+ * its place). Replaces the decoder's stream: begin before running it
+ * again. */
+MORNAK_API mornak_status mornak_decoder_read_at(mornak_decoder* decoder, const void* bk, size_t bk_size,
+                                                const mornak_point* points, size_t count, uint64_t offset,
+                                                void* dst, size_t length, size_t* got);
+
 /* The fault that ended the stream, or MORNAK_OK with the bytes restored so far. */
 MORNAK_API void mornak_decoder_fault(const mornak_decoder* decoder, mornak_fault* fault);
 
@@ -312,6 +405,20 @@ MORNAK_API mornak_status mornak_verifier_begin(mornak_verifier* verifier);
  * MORNAK_ERROR_NOT_CANONICAL, which is given only once the stream restored
  * whole, with at_byte the first byte that differs. */
 MORNAK_API mornak_status mornak_verifier_run(mornak_verifier* verifier, mornak_in* in, int finish);
+
+/* Checks one segment of the .bk file bk[0..bk_size) the way mornak_verify
+ * checks a whole file: from the restart point `point` (from mornak_index or
+ * mornak_scan_points) to the next CLEAR_CODE, or to the end of the stream.
+ * *next is then where the segment ended, as mornak_decoder_position gives
+ * it: the next restart point, or {8 * bk_size, ...} after the stream's end.
+ * MORNAK_OK, a fault of the decoder's (mornak_verifier_fault gives its
+ * place; with an unknown content offset the lengths are not checked, as
+ * mornak_decoder_begin_at says), or MORNAK_ERROR_NOT_CANONICAL at the first
+ * byte where the segment's encoding differs or stops short. A fault that
+ * lies only in the next segment's first code is left to that segment. The
+ * file stays in the caller's memory; replaces the verifier's stream. */
+MORNAK_API mornak_status mornak_verifier_check_segment(mornak_verifier* verifier, const void* bk, size_t bk_size,
+                                                       const mornak_point* point, mornak_point* next);
 
 /* As mornak_decoder_fault; restored is the length of the original once the
  * stream passed. */

@@ -156,7 +156,7 @@ void check_closing(DecodeState& s, std::uint64_t end_code_bit) {
         fail(s, MORNAK_ERROR_FILLER_NOT_ZERO, s.bit);
         return;
     }
-    if (restored(s) != s.expected) {
+    if (s.length_known && restored(s) != s.expected) {
         fail(s, MORNAK_ERROR_SHORTER_THAN_HEADER, end_code_bit);
         return;
     }
@@ -201,6 +201,10 @@ void step(const Tracing& tracing, DecoderTables& t, DecodeState& s) {
         fresh_dictionary(s);
         if (tracing.trace != nullptr) {
             tracing.trace(tracing.user, code, width, s.bit, 0, s.next);
+        }
+        if (s.one_segment) {
+            s.ended = true;
+            s.segment_ended = true;
         }
         return;
     } else if (code == OLD_EMPTY_MARK && start == 0 && s.expected == 0) {
@@ -354,6 +358,20 @@ void decode_batch(DecoderTables& t, DecodeState& state, const Tracing& tracing, 
     // reference, every byte stored into the area would make the compiler
     // read it all again (a byte store may alias anything).
     DecodeState s = state;
+    if (s.lead_bits != 0) {
+        // A stream begun at a restart point inside a byte: the bits before it
+        // are the code that ended the segment before.
+        if (bits_left(s) < static_cast<std::uint64_t>(s.lead_bits)) {
+            if (s.end_known) {
+                fail(s, MORNAK_ERROR_NO_END_CODE, s.stream_bits);
+            }
+            state = s;
+            return;
+        }
+        refill(t, s);
+        skip(s, s.lead_bits);
+        s.lead_bits = 0;
+    }
     const CodeTrace trace = tracing.trace;
     bool fast_tried = false;
     while (!s.ended && s.fill <= limit && (s.end_known || bits_left(s) >= LOOKAHEAD_BITS)) {

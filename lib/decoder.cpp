@@ -98,7 +98,7 @@ mornak_status advance(mornak_decoder& d, mornak_in& in, std::size_t limit) {
     DecodeState& s = stream.decode;
     for (;;) {
         if (s.ended) {
-            if (s.fault == MORNAK_OK && in.pos != in.size) {
+            if (s.fault == MORNAK_OK && in.pos != in.size && !s.segment_ended) {
                 return MORNAK_ERROR_ORDER;  // input after the stream was complete
             }
             return s.fault;
@@ -249,6 +249,150 @@ mornak_status mornak_decoder_input_room(mornak_decoder* decoder, unsigned char**
     *data = d.tables->in_block + s.in_end;
     *size = IN_BLOCK - s.in_end;
     return MORNAK_OK;
+}
+
+mornak_status mornak_decoder_begin_at(mornak_decoder* decoder, const unsigned char header[MORNAK_HEADER_BYTES],
+                                     const mornak_point* point, int one_segment) {
+    if (decoder == nullptr) {
+        return MORNAK_ERROR_NULL;
+    }
+    DecoderStream& stream = decoder->s;
+    stream = DecoderStream{};
+    if (header == nullptr || point == nullptr) {
+        return stream.life.fail(MORNAK_ERROR_NULL);
+    }
+    std::memcpy(stream.header, header, HEADER_BYTES);
+    stream.header_got = HEADER_BYTES;
+    DecodeState& s = stream.decode;
+    std::uint32_t length = 0;
+    if (const mornak_status status = parse_header(stream.header, length); status != MORNAK_OK) {
+        s.ended = true;
+        s.fault = status;
+        return stream.life.fail(status);
+    }
+    const bool unknown = point->content_offset == MORNAK_OFFSET_UNKNOWN;
+    if (point->bk_bit < 8 * HEADER_BYTES || (!unknown && point->content_offset > length)) {
+        return stream.life.fail(MORNAK_ERROR_ARGUMENT);
+    }
+    // Bits count from the end of the header; the stream is given from the
+    // byte the point lies in.
+    s.bit = point->bk_bit / 8 * 8 - 8 * HEADER_BYTES;
+    s.stream_bits = s.bit;
+    s.lead_bits = static_cast<int>(point->bk_bit % 8);
+    s.one_segment = one_segment != 0;
+    s.length_known = !unknown;
+    s.expected = unknown ? UINT64_MAX / 2 : length;
+    s.window = unknown ? 0 : point->content_offset;
+    stream.life.phase = Phase::taking;
+    return MORNAK_OK;
+}
+
+mornak_status mornak_decoder_position(const mornak_decoder* decoder, mornak_point* point) {
+    if (decoder == nullptr || point == nullptr) {
+        return MORNAK_ERROR_NULL;
+    }
+    const DecoderStream& stream = decoder->s;
+    if (stream.life.phase == Phase::unready) {
+        return MORNAK_ERROR_ORDER;
+    }
+    const DecodeState& s = stream.decode;
+    const bool stream_ended = s.ended && s.fault == MORNAK_OK && !s.segment_ended;
+    point->bk_bit = 8 * HEADER_BYTES + (stream_ended ? s.stream_bits : s.bit);
+    point->content_offset = restored(s);
+    return MORNAK_OK;
+}
+
+mornak_status mornak_decoder_read_at(mornak_decoder* decoder, const void* bk, size_t bk_size,
+                                     const mornak_point* points, size_t count, uint64_t offset, void* dst,
+                                     size_t length, size_t* got) {
+    if (decoder == nullptr) {
+        return MORNAK_ERROR_NULL;
+    }
+    decoder->s = DecoderStream{};
+    Lifecycle& life = decoder->s.life;
+    if (got == nullptr || (bk == nullptr && bk_size != 0) || points == nullptr || (dst == nullptr && length != 0)) {
+        return life.fail(MORNAK_ERROR_NULL);
+    }
+    *got = 0;
+    std::uint64_t content = 0;
+    if (const mornak_status header = mornak_content_size(bk, bk_size, &content); header != MORNAK_OK) {
+        mornak_decoder_begin(decoder);
+        mornak_in in{static_cast<const unsigned char*>(bk), bk_size, 0};
+        mornak_out none{nullptr, 0, 0};
+        return mornak_decoder_run(decoder, &in, &none, 1);  // the decoder's own fault, at its byte
+    }
+    // The index must be one of this file's: it starts at the stream's start,
+    // goes forward, stays inside the file, and every later point follows a
+    // CLEAR_CODE. Only the point restoring starts from is looked at closely.
+    if (count == 0 || points[0].bk_bit != 8 * HEADER_BYTES || points[0].content_offset != 0) {
+        return life.fail(MORNAK_ERROR_ARGUMENT);
+    }
+    const std::uint64_t end = offset < content ? offset + std::min<std::uint64_t>(content - offset, length) : offset;
+    if (end <= offset) {
+        life.phase = Phase::done;
+        return MORNAK_OK;
+    }
+    // The last point at or before `offset`; points past it are not read.
+    std::size_t low = 0, high = count;
+    while (high - low > 1) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (points[middle].content_offset <= offset) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    const mornak_point& from = points[low];
+    if (low != 0) {
+        const std::uint64_t clear_bit = from.bk_bit - MAX_CODE_BITS;
+        bool sound = from.bk_bit <= 8 * std::uint64_t{bk_size} && from.bk_bit >= 8 * HEADER_BYTES + MAX_CODE_BITS &&
+                     from.content_offset <= content && from.content_offset > points[low - 1].content_offset;
+        if (sound) {
+            // The CLEAR_CODE before the point, read bit by bit: it may straddle three bytes.
+            const auto* bytes = static_cast<const std::uint8_t*>(bk);
+            std::uint32_t code = 0;
+            for (std::uint64_t b = clear_bit; b < from.bk_bit; ++b) {
+                code = code << 1 | ((bytes[b / 8] >> (7 - b % 8)) & 1u);
+            }
+            sound = code == CLEAR_CODE;
+        }
+        if (!sound) {
+            return life.fail(MORNAK_ERROR_ARGUMENT);
+        }
+    }
+    if (const mornak_status begun = mornak_decoder_begin_at(decoder, static_cast<const unsigned char*>(bk), &from, 0);
+        begun != MORNAK_OK) {
+        return begun;
+    }
+    const std::size_t first_byte = static_cast<std::size_t>(from.bk_bit / 8);
+    mornak_in in{static_cast<const unsigned char*>(bk) + first_byte, bk_size - first_byte, 0};
+    life.phase = Phase::finishing;
+    DecodeState& s = decoder->s.decode;
+    auto* out = static_cast<std::uint8_t*>(dst);
+    for (;;) {
+        make_room(*decoder->tables, s);
+        // Batches no larger than what is still wanted, so that a short read
+        // restores little past its end.
+        const std::uint64_t wanted = end - std::max(offset, restored(s));
+        const mornak_status status = advance(
+            *decoder, in, static_cast<std::size_t>(std::min<std::uint64_t>(AREA_LIMIT, s.fill + std::min<std::uint64_t>(wanted, MIN_BATCH))));
+        // The area holds content bytes [window + handed, window + fill).
+        const std::uint64_t lo = std::max(offset, s.window + s.handed);
+        const std::uint64_t hi = std::min(end, restored(s));
+        if (lo < hi) {
+            std::memcpy(out + (lo - offset), decoder->tables->area + (lo - s.window), static_cast<std::size_t>(hi - lo));
+            *got = static_cast<std::size_t>(hi - offset);
+        }
+        s.handed = s.fill;
+        if (restored(s) >= end) {
+            return life.conclude(MORNAK_OK);
+        }
+        if (status != MORNAK_MORE) {
+            // A sound stream restores the header's length: ending short of
+            // `end` is a fault, or an index that is not this file's.
+            return life.conclude(status == MORNAK_OK ? MORNAK_ERROR_ARGUMENT : status);
+        }
+    }
 }
 
 void mornak_decoder_fault(const mornak_decoder* decoder, mornak_fault* fault) {

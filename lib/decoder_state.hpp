@@ -80,6 +80,11 @@ struct DecodeState {
     mornak_status fault = MORNAK_OK;
     std::uint64_t fault_bit = 0;    // stream bit where the fault was found
     std::uint32_t fault_code = 0;
+    // A stream begun at a restart point (mornak_decoder_begin_at):
+    int lead_bits = 0;              // bits of the first byte given that belong to the code before the point
+    bool one_segment = false;       // ends, without a fault, right after the next CLEAR_CODE
+    bool segment_ended = false;     // it did
+    bool length_known = true;       // else `expected` is out of reach and the length is the caller's to check
 };
 
 // Bytes restored so far.

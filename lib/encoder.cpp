@@ -11,6 +11,7 @@
 #include "format.hpp"
 #include "lifecycle.hpp"
 #include "mornak.h"
+#include "segment_hooks.hpp"
 #include "string_table.hpp"
 #include "tables_memory.hpp"
 
@@ -386,3 +387,21 @@ mornak_status mornak_encoder_header(const mornak_encoder* encoder, unsigned char
 }
 
 }  // extern "C"
+
+namespace mornak {
+
+void encoder_begin_at(mornak_encoder* encoder, std::uint8_t lead_byte, int lead_count) {
+    mornak_encoder_begin(encoder, MORNAK_SIZE_UNKNOWN);
+    EncoderStream& s = encoder->s;
+    s.staged_to = 0;
+    s.written = 0;
+    s.out_count = lead_count;
+    s.out_bits = lead_count == 0 ? 0 : std::uint64_t{lead_byte} >> (8 - lead_count) << (64 - lead_count);
+}
+
+void encoder_waiting(const mornak_encoder* encoder, std::uint64_t& bits, int& count) {
+    bits = encoder->s.out_bits;
+    count = encoder->s.out_count;
+}
+
+}  // namespace mornak
