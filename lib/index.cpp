@@ -293,7 +293,15 @@ mornak_status mornak_scan_points(const void* bk, size_t bk_size, mornak_point* p
     while (bit <= last) {
         std::uint64_t word;
         std::memcpy(&word, stream + bit / 8, 8);
-        const auto code = static_cast<std::uint32_t>((__builtin_bswap64(word) << (bit % 8)) >> 48);
+        word = __builtin_bswap64(word) << (bit % 8);
+        // Three 16-bit codes at once: none of them 256 or 257 is the common case.
+        constexpr std::uint64_t LANES = 0x000100010001;
+        const std::uint64_t three = (word >> 16 ^ (CLEAR_CODE * LANES)) & (0xFFFE * LANES);
+        if (bit + 2 * MAX_CODE_BITS <= last && ((three - LANES) & ~three & (0x8000 * LANES)) == 0) {
+            bit += 3 * MAX_CODE_BITS;
+            continue;
+        }
+        const auto code = static_cast<std::uint32_t>(word >> 48);
         bit += MAX_CODE_BITS;
         if (code == END_CODE) {
             break;

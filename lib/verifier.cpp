@@ -32,15 +32,17 @@ mornak_status conclude(VerifierStream& v, mornak_status status, std::uint64_t at
     return v.life.conclude(status);
 }
 
-// Slides what still waits to the start of the queue.
+// Slides what still waits to the start of the queue. Once the streams
+// differ nothing more is compared: only what the decoder has not taken
+// waits, however far the rest of the stream runs.
 void compact(Buffers& b, VerifierStream& v) {
-    const std::size_t drop = std::min(v.compared, v.fed);
+    const std::size_t drop = v.differs ? v.fed : std::min(v.compared, v.fed);
     if (drop == 0) {
         return;
     }
     std::memmove(b.queue, b.queue + drop, v.taken - drop);
     v.queue_base += drop;
-    v.compared -= drop;
+    v.compared -= std::min(v.compared, drop);
     v.fed -= drop;
     v.taken -= drop;
 }

@@ -54,6 +54,11 @@ InputFile open_input(const char* path) {
 
 bool InputFile::ended_at_size() const { return std::feof(stream.get()) != 0 && std::ftell(stream.get()) == size; }
 
+bool InputFile::still_of_size() const {
+    struct stat info {};
+    return ::fstat(::fileno(stream.get()), &info) == 0 && info.st_size == size;
+}
+
 bool InputFile::is_named(const char* path) const {
     struct stat info {};
     return kind == Kind::regular && ::stat(path, &info) == 0 && info.st_dev == device && info.st_ino == inode;

@@ -32,6 +32,8 @@ struct InputFile {
     // True when the stream was read to its end and that end lay at `size`
     // bytes, i.e. the file did not grow or shrink while it was being read.
     bool ended_at_size() const;
+    // For a file read without the stream (mapped): its size is still `size`.
+    bool still_of_size() const;
 
     // True when `path`, links followed, is this very file (a regular one)
     // under any name: the same path, a hard link, or a symbolic link to it.

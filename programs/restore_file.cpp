@@ -17,6 +17,7 @@
 #include "programs/exit_status.hpp"
 #include "programs/output_file.hpp"
 #include "programs/output_name.hpp"
+#include "programs/threads.hpp"
 
 namespace programs {
 
@@ -75,8 +76,27 @@ int begin_output(OutputFile& output, const std::string& target, bool named, mode
     return output.begin_named(target, mode);
 }
 
+// The restore's end, once every byte went to the output: the verdict, then
+// the output committed.
+int finish_restore(const BkFile& bk, const char* given_output, const std::string& target, const std::string& name,
+                   const mornak_decoder* decoder, mornak_status status, OutputFile& output, bool measured) {
+    if (status != MORNAK_OK) {
+        return report_damage(bk, decoder);
+    }
+    if (!measured) {
+        return fail(bk.path, "it changed while being read");
+    }
+    if (const int error = output.commit()) {
+        if (error == EEXIST && given_output == nullptr) {  // it appeared while this one was restored
+            return already_exists(bk.path, target);
+        }
+        return fail(name.c_str(), "%s", std::strerror(error));
+    }
+    return EXIT_DONE;
+}
+
 // The restore, all but its last word on bytes that went out for good.
-int restore(const char* bk_path, const char* given_output, OutputFile& output) {
+int restore(const char* bk_path, const char* given_output, const Threads& threads, OutputFile& output) {
     const std::optional<std::string> default_name = restored_name(bk_path);
     if (given_output == nullptr && !default_name) {
         return EXIT_USAGE;
@@ -101,18 +121,32 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
     if (decoder == nullptr) {
         return fail(bk_path, "%s", std::strerror(ENOMEM));
     }
-    mornak_decoder_begin(decoder.get());
-    // The header alone first, so that a damaged one is refused before any
-    // output is made. Only a cut header ends the file here: a whole one is
-    // judged with the stream after it, once the output is begun, so that
-    // the output's faults come before the stream's however short the file.
+    // With threads, the first segment is restored here and the others
+    // beside the rest; that takes a sound header and a file large enough.
+    std::uint64_t length = 0;
+    const bool spread = bk.header_got == MORNAK_HEADER_BYTES &&
+                        mornak_content_size(bk.header, MORNAK_HEADER_BYTES, &length) == MORNAK_OK &&
+                        worth_threads(threads, static_cast<std::uint64_t>(bk.input.size), length);
     mornak_in in{bk.header, bk.header_got, 0};
     const unsigned char* restored = nullptr;
     std::size_t size = 0;
-    const int header_cut = bk.header_got < MORNAK_HEADER_BYTES ? 1 : 0;
-    mornak_status status = mornak_decoder_run_direct(decoder.get(), &in, header_cut, &restored, &size);
-    if (status != MORNAK_MORE) {
-        return report_damage(bk, decoder.get());
+    mornak_status status = MORNAK_MORE;
+    if (spread) {
+        const mornak_point start{8 * MORNAK_HEADER_BYTES, 0};
+        mornak_decoder_begin_at(decoder.get(), bk.header, &start, 1);
+        in = {nullptr, 0, 0};
+    } else {
+        mornak_decoder_begin(decoder.get());
+        // The header alone first, so that a damaged one is refused before
+        // any output is made. Only a cut header ends the file here: a whole
+        // one is judged with the stream after it, once the output is begun,
+        // so that the output's faults come before the stream's however short
+        // the file.
+        const int header_cut = bk.header_got < MORNAK_HEADER_BYTES ? 1 : 0;
+        status = mornak_decoder_run_direct(decoder.get(), &in, header_cut, &restored, &size);
+        if (status != MORNAK_MORE) {
+            return report_damage(bk, decoder.get());
+        }
     }
     const std::string name = given_output != nullptr ? shown(target) : target;
     if (const int error = begin_output(output, target, given_output != nullptr, output_mode(bk.input.mode))) {
@@ -136,26 +170,30 @@ int restore(const char* bk_path, const char* given_output, OutputFile& output) {
             return fail(name.c_str(), "%s", std::strerror(error));
         }
     }
-    if (status != MORNAK_OK) {
-        return report_damage(bk, decoder.get());
-    }
-    if (!read_as_measured(bk)) {
-        return fail(bk_path, "it changed while being read");
-    }
-    if (const int error = output.commit()) {
-        if (error == EEXIST && given_output == nullptr) {  // it appeared while this one was restored
-            return already_exists(bk_path, target);
+    mornak_point at{};
+    mornak_decoder_position(decoder.get(), &at);
+    if (spread && status == MORNAK_OK && at.bk_bit != 8 * static_cast<std::uint64_t>(bk.input.size)) {
+        // The first segment ended at a restart point: the others follow.
+        const RestOutcome rest = restore_rest(::fileno(bk.input.stream.get()),
+                                              static_cast<std::uint64_t>(bk.input.size), bk.header, threads,
+                                              decoder.get(), output);
+        if (rest.write_error != 0) {
+            return fail(name.c_str(), "%s", std::strerror(rest.write_error));
         }
-        return fail(name.c_str(), "%s", std::strerror(error));
+        if (rest.read_error != 0) {
+            return fail(bk_path, "%s", std::strerror(rest.read_error));
+        }
+        return finish_restore(bk, given_output, target, name, decoder.get(), rest.status, output,
+                              bk.input.still_of_size());
     }
-    return EXIT_DONE;
+    return finish_restore(bk, given_output, target, name, decoder.get(), status, output, read_as_measured(bk));
 }
 
 }  // namespace
 
-int restore_file(const char* bk_path, const char* output) {
+int restore_file(const char* bk_path, const char* output, const Threads& threads) {
     OutputFile out;
-    const int status = restore(bk_path, output, out);
+    const int status = restore(bk_path, output, threads, out);
     // Only a named output is written straight in, so `output` is not null
     // where bytes went out.
     if (const std::uint64_t gone = out.bytes_gone_out(); status == EXIT_FAILED && gone > 0) {
@@ -167,10 +205,18 @@ int restore_file(const char* bk_path, const char* output) {
 
 // The verifier restores the file, encodes what it restores again and
 // compares that with the file.
-int test_file(const char* bk_path) {
+int test_file(const char* bk_path, const Threads& threads) {
     BkFile bk{bk_path};
     if (const char* problem = open_bk(bk)) {
         return fail(bk_path, "%s", problem);
+    }
+    if (worth_threads(threads, static_cast<std::uint64_t>(bk.input.size), bk.length) &&
+        test_on_threads(::fileno(bk.input.stream.get()), static_cast<std::uint64_t>(bk.input.size), threads) &&
+        bk.input.still_of_size()) {
+        // Several dictionaries, each checked on its own: the threads only
+        // confirm a sound file; anything else is judged whole below.
+        std::printf("%s: OK, %llu bytes\n", bk_path, static_cast<unsigned long long>(bk.length));
+        return EXIT_DONE;
     }
     const std::unique_ptr<mornak_verifier, FreeVerifier> verifier(mornak_verifier_create());
     if (verifier == nullptr) {

@@ -3,6 +3,8 @@
 // exit status: EXIT_DONE or EXIT_FAILED. The .bk file is never changed.
 #pragma once
 
+#include "programs/threads.hpp"
+
 namespace programs {
 
 // Restores the .bk file at `bk_path` into `output`: a path, whose file is
@@ -12,11 +14,14 @@ namespace programs {
 // gives EXIT_USAGE and no words, as the command line refuses it first. A
 // damaged header is refused before any output is made. When the restore
 // fails after bytes went where nothing takes them back, says how many.
-int restore_file(const char* bk_path, const char* output);
+// `threads` restore at once where the file has several dictionaries; the
+// output is the same.
+int restore_file(const char* bk_path, const char* output, const Threads& threads);
 
 // Checks that the .bk file at `bk_path` restores whole and is exactly what
 // mornak writes for the bytes it restores; writes nothing. On success says
 // "PATH: OK, N bytes" on standard output, N being the restored length.
-int test_file(const char* bk_path);
+// `threads` as for restore_file; the verdict is the same.
+int test_file(const char* bk_path, const Threads& threads);
 
 }  // namespace programs

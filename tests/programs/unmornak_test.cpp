@@ -22,7 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string USAGE =
-    "Usage: unmornak FILE.bk [OUTPUT]\n       unmornak --test FILE.bk...\n       unmornak --help | --version\n";
+    "Usage: unmornak FILE.bk [OUTPUT]\n       unmornak --test FILE.bk...\n       unmornak --list FILE.bk...\n"
+    "       unmornak --help | --version\n";
 
 using Codes = std::vector<std::pair<std::uint32_t, int>>;  // (code, width)
 
@@ -86,7 +87,7 @@ struct LargeBk {
 const LargeBk& large_bk() {
     static const LargeBk made = [] {
         LargeBk large;
-        large.input = text_like(3 << 20, 41);
+        large.input = text_like(2 << 20, 41) + random_bytes(1 << 20, 43) + text_like(1 << 20, 47);
         Folder folder;
         folder.make({"large.txt", std::string(large.input.begin(), large.input.end())});
         run_mornak(folder.path, {"large.txt"});
@@ -190,6 +191,17 @@ std::vector<Case> large_cases() {
     const Bytes spelt_stream(spelt_out.begin() + 8, spelt_out.end());
     const auto differs = std::ranges::mismatch(spelt_stream, large.stream).in1 - spelt_stream.begin();
 
+    // Cut a few bytes into its last dictionary: what went out before is
+    // every code that ends before the cut.
+    const std::string whole = bk_file(length, large.stream);
+    std::uint64_t last_clear = 0;
+    for (const TracedCode& c : codes) {
+        last_clear = c.code == 256 ? c.end_bit : last_clear;
+    }
+    const std::string cut = whole.substr(0, 8 + last_clear / 8 + 1000);
+    const std::size_t after_cut = first([&](std::size_t k) { return codes[k].end_bit > 8 * (cut.size() - 8); });
+    const std::size_t cut_restores = large.before.at(after_cut);
+
     return {
         {"header_claiming_less_than_a_large_stream_holds", {{"d.bk", bk_file(claim, large.stream)}}, {"d.bk", "-"},
          1,
@@ -212,6 +224,20 @@ std::vector<Case> large_cases() {
          {"d.bk"}},
         {"string_spelt_out_as_literals_restores", {{"d.bk", spelt_out}}, {"d.bk"}, 0, "", {"d", "d.bk"},
          {{"d", input}}},
+        {"large_stream_restores", {{"d.bk", bk_file(length, large.stream)}}, {"d.bk"}, 0, "", {"d", "d.bk"},
+         {{"d", input}}},
+        {"large_stream_checks", {{"d.bk", bk_file(length, large.stream)}}, {"--test", "d.bk"}, 0, "", {"d.bk"}, {},
+         "d.bk: OK, " + std::to_string(length) + " bytes\n"},
+        {"large_stream_cut_in_its_last_dictionary", {{"d.bk", cut}}, {"d.bk", "-"}, 1,
+         damaged("the stream ends at byte " + std::to_string(cut.size()) + " before END_CODE") +
+             "unmornak: standard output: " + std::to_string(cut_restores) +
+             " restored bytes were written before this and cannot be taken back\n",
+         {"d.bk"}, {}, input.substr(0, cut_restores)},
+        {"header_claiming_more_than_a_large_stream_holds", {{"d.bk", bk_file(length + 1, large.stream)}},
+         {"--test", "d.bk"}, 1,
+         damaged("END_CODE found at byte " + byte_of(codes.back()) + " after " + std::to_string(length) +
+                 " bytes, but the header gives " + std::to_string(length + 1)),
+         {"d.bk"}},
         {"test_names_the_byte_of_a_difference_past_64_kib", {{"d.bk", spelt_out}}, {"--test", "d.bk"}, 1,
          damaged("restores whole, but differs from what mornak writes for those bytes; the first difference was "
                  "found at byte " + std::to_string(8 + differs)),
@@ -299,6 +325,23 @@ std::vector<Case> cases() {
         {"version", {}, {"--version"}, 0, "", {}, {},
          "unmornak " + header_version() + ", libmornak " + header_version() + "\n"},
         {"unknown_option", {}, {"--fast", "a.bk"}, 2, "unmornak: unknown option --fast\n" + USAGE, {}},
+        {"threads_without_a_number", {}, {"a.bk", "-T"}, 2, "unmornak: -T needs a number of threads\n" + USAGE, {}},
+        {"threads_as_a_word", {}, {"--threads=many", "a.bk"}, 2, "unmornak: not a number of threads: many\n" + USAGE,
+         {}},
+        {"more_threads_than_allowed", {}, {"-T4097", "a.bk"}, 2, "unmornak: not a number of threads: 4097\n" + USAGE,
+         {}},
+        {"test_and_list_together", {}, {"-t", "-l", "a.bk"}, 2, "unmornak: --test and --list go alone\n" + USAGE, {}},
+        {"list_gives_sizes_ratio_and_dictionaries", {{"a.bk", ABC}, {"b.bk", bk(0, {}, {2047, 257, 0, 0, 0})}},
+         {"--list", "a.bk", "b.bk"}, 0, "", {"a.bk", "b.bk"}, {},
+         "     .bk bytes  content bytes   ratio dictionaries  name\n"
+         "            17              3   5.667            1  a.bk\n"
+         "            14              0       -            1  b.bk\n"
+         "            31              3  10.333            2  (totals)\n"},
+        {"list_reports_damage_as_restoring_does", {{"d.bk", flipped}, {"a.bk", ABC}}, {"-l", "d.bk", "a.bk"}, 1,
+         damaged("code 1121, found at byte 8, names no entry yet"), {"a.bk", "d.bk"}, {},
+         "     .bk bytes  content bytes   ratio dictionaries  name\n"
+         "            17              3   5.667            1  a.bk\n"
+         "            17              3   5.667            1  (totals)\n"},
         {"three_names", {}, {"a.bk", "b", "c"}, 2,
          "unmornak: too many files: restore takes FILE.bk and at most one OUTPUT\n" + USAGE, {}},
         {"missing_file", {}, {"nope.bk", "out"}, 1, "unmornak: nope.bk: No such file or directory\n", {}},
@@ -394,7 +437,18 @@ std::vector<Case> cases() {
 }
 
 TEST(Unmornak, ArgumentsMessagesExitStatusAndFilesLeft) {
-    for (const auto& row : cases()) {
+    // Every row again on three threads (those that count system calls
+    // aside): the same output, words, status and files.
+    std::vector<Case> rows = cases();
+    for (std::size_t i = 0, n = rows.size(); i < n; ++i) {
+        if (rows[i].options.environment.empty()) {
+            Case threaded = rows[i];
+            threaded.name += "_on_three_threads";
+            threaded.args.insert(threaded.args.begin(), "-T3");
+            rows.push_back(std::move(threaded));
+        }
+    }
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         Folder folder;
         try {
