@@ -109,7 +109,8 @@ struct Shared {
     bool ready = false;
     std::optional<MappedFile> mapped;
     std::vector<mornak_point> points;
-    std::size_t next_segment = 1;  // the caller restores the first
+    bool opened = false;          // the caller said where the threads begin
+    std::size_t next_segment = 0;
     bool stop = false;
     std::vector<Slot> slots;
     std::thread finder;  // find_segments
@@ -137,6 +138,7 @@ void restore_segments(Shared& r, unsigned self) {
         part.buffer = part_buffer();
     }
     std::unique_lock held(r.lock);
+    r.changed.wait(held, [&] { return r.opened || r.stop; });
     const bool equipped = decoder != nullptr && slot.parts[0].buffer && slot.parts[1].buffer;
     const std::span<const std::uint8_t> bk = r.mapped->bytes();
     int b = 0;
@@ -222,11 +224,12 @@ Part& next_part(Shared& r, std::unique_lock<std::mutex>& held, std::size_t k, st
 }
 
 // Restores from `from` (a point confirmed, its content offset known) to
-// the end on the calling thread, reading the file as it is, and writes all
-// but the first `skip` bytes.
+// the end, or with `one_segment` to the next point, on the calling thread,
+// reading the file as it is, and writes all but the first `skip` bytes.
 RestOutcome restore_from(int fd, std::uint64_t size, const std::uint8_t (&header)[MORNAK_HEADER_BYTES],
-                         const mornak_point& from, std::uint64_t skip, mornak_decoder* decoder, OutputFile& output) {
-    mornak_decoder_begin_at(decoder, header, &from, 0);
+                         const mornak_point& from, std::uint64_t skip, mornak_decoder* decoder, OutputFile& output,
+                         bool one_segment = false) {
+    mornak_decoder_begin_at(decoder, header, &from, one_segment ? 1 : 0);
     std::uint64_t offset = from.bk_bit / 8;
     mornak_in in{nullptr, 0, 0};
     mornak_status status = MORNAK_MORE;
@@ -255,9 +258,23 @@ RestOutcome restore_from(int fd, std::uint64_t size, const std::uint8_t (&header
     return {status, 0, 0};
 }
 
+// How writing the segments ended: with the stream (`status` the verdict),
+// with a failed write (`error`), or where one thread must go on alone: at
+// `from`, the start of the first segment not confirmed, skipping `skip`
+// bytes of it that went out already.
+struct Written {
+    enum How { ended, write_failed, go_on } how;
+    mornak_status status = MORNAK_OK;
+    int error = 0;
+    mornak_point from{};
+    std::uint64_t skip = 0;
+};
+
 // Restoring threads beside the caller, started once the caller restored
 // the first segment: the first maps and scans the file and starts the
-// others where it finds more segments; the caller writes what they restore.
+// others where it finds more segments. Meanwhile the caller restores on,
+// segment by segment; then it lets them begin where it stands and writes
+// what they restore, in order.
 class SegmentCrew {
 public:
     SegmentCrew(int fd, std::uint64_t size, unsigned threads);
@@ -265,13 +282,17 @@ public:
     SegmentCrew(const SegmentCrew&) = delete;
     SegmentCrew& operator=(const SegmentCrew&) = delete;
 
-    // Writes the segments after the one that ended at `at`, as the threads
-    // restore them, and stops the threads. True once all are out; false
-    // with `write_error` set when the output failed; false with `from` and
-    // `skip` set where one thread must go on: the start of the first
-    // segment not confirmed, and what of it went out already.
-    bool write_segments(const mornak_point& at, std::uint64_t expected, OutputFile& output, int& write_error,
-                        mornak_point& from, std::uint64_t& skip);
+    // Once the threads have found the points: lets them restore from the
+    // one at `at`, where the caller's decoder stands, and returns its
+    // number; 0 while they have not, or when `at` is none of them (then the
+    // threads are stopped).
+    std::size_t open_at(const mornak_point& at);
+    // True once open_at found no place for the threads.
+    bool closed() const;
+
+    // Writes segment k (which starts at `at`) and those after it as the
+    // threads restore them, and stops the threads.
+    Written write_segments(std::size_t k, const mornak_point& at, std::uint64_t expected, OutputFile& output);
 
 private:
     std::unique_ptr<Shared> shared_;
@@ -283,23 +304,52 @@ SegmentCrew::SegmentCrew(int fd, std::uint64_t size, unsigned threads) : shared_
 }
 
 
-bool SegmentCrew::write_segments(const mornak_point& at, std::uint64_t expected, OutputFile& output,
-                                 int& write_error, mornak_point& from, std::uint64_t& skip) {
+std::size_t SegmentCrew::open_at(const mornak_point& at) {
     Shared& r = *shared_;
-    std::unique_lock held(r.lock);
-    r.changed.wait(held, [&] { return r.ready; });
-    held.unlock();
+    std::size_t k = 0;
+    {
+        const std::lock_guard held(r.lock);
+        if (!r.ready) {
+            return 0;
+        }
+        const auto found = std::ranges::find_if(r.points, [&](const mornak_point& p) { return p.bk_bit == at.bk_bit; });
+        if (found != r.points.end() && r.mapped->bytes().size() == r.size) {
+            k = static_cast<std::size_t>(found - r.points.begin());
+        }
+        r.next_segment = k;
+        r.opened = k != 0;
+    }
+    if (k == 0) {
+        r.halt();
+    } else {
+        r.changed.notify_all();
+    }
+    return k;
+}
+
+bool SegmentCrew::closed() const {
+    const std::lock_guard held(shared_->lock);
+    return shared_->stop;
+}
+
+Written SegmentCrew::write_segments(std::size_t k, const mornak_point& at, std::uint64_t expected,
+                                    OutputFile& output) {
+    Shared& r = *shared_;
     const std::span<const std::uint8_t> bk = r.mapped->bytes();
     const std::vector<mornak_point>& points = r.points;
+    const std::uint64_t file_end = 8 * std::uint64_t{bk.size()};
     // Where segment k starts, confirmed by the segment before it, and the
     // content bytes written: all before segment k, and what of it went out.
-    std::size_t k = 1;
     std::uint64_t segment_start = at.bk_bit;
     std::uint64_t written = at.content_offset;
     std::uint64_t segment_written = 0;
     std::size_t number = 0;
-    bool confirmed = points.size() > 1 && points[1].bk_bit == at.bk_bit && bk.size() == r.size;
-    while (confirmed && k < points.size()) {
+    std::unique_lock held(r.lock, std::defer_lock);
+    const auto go_on = [&] {
+        r.halt();
+        return Written{Written::go_on, MORNAK_OK, 0, {segment_start, written - segment_written}, segment_written};
+    };
+    while (k < points.size()) {
         held.lock();
         Part& part = next_part(r, held, k, number);
         const std::size_t fill = part.fill;
@@ -312,23 +362,22 @@ bool SegmentCrew::write_segments(const mornak_point& at, std::uint64_t expected,
         // nothing of that string. A part is written once no such string can
         // lie in it: it ends a string's length short of the header's
         // length, or ends its segment within it.
-        confirmed = written + fill + LONGEST_STRING <= expected || (last && written + fill <= expected);
+        bool confirmed = written + fill + LONGEST_STRING <= expected || (last && written + fill <= expected);
         if (confirmed && fill != 0) {
             if (const int error = output.append({part.buffer.get(), fill})) {
-                write_error = error;
-                return false;
+                r.halt();
+                return {Written::write_failed, MORNAK_OK, error};
             }
             written += fill;
             segment_written += fill;
         }
         if (confirmed && last) {
             const bool last_segment = k + 1 == points.size();
-            confirmed = status == MORNAK_OK &&
-                        end.bk_bit == (last_segment ? 8 * std::uint64_t{bk.size()} : points[k + 1].bk_bit) &&
+            confirmed = status == MORNAK_OK && end.bk_bit == (last_segment ? file_end : points[k + 1].bk_bit) &&
                         (!last_segment || written == expected);
         }
         if (!confirmed) {
-            break;
+            return go_on();
         }
         held.lock();
         part.handed = false;
@@ -343,9 +392,7 @@ bool SegmentCrew::write_segments(const mornak_point& at, std::uint64_t expected,
         }
     }
     r.halt();
-    from = {segment_start, written - segment_written};
-    skip = segment_written;
-    return confirmed;
+    return {Written::ended, MORNAK_OK};
 }
 
 }  // namespace
@@ -372,19 +419,32 @@ RestOutcome restore_rest(int fd, std::uint64_t size, const std::uint8_t (&header
     mornak_decoder_position(decoder, &at);
     std::uint64_t expected = 0;
     mornak_content_size(header, MORNAK_HEADER_BYTES, &expected);
-    mornak_point from = at;
-    std::uint64_t skip = 0;
-    if (worth_threads(threads, size, expected - at.content_offset)) {
-        SegmentCrew crew(fd, size, threads.count);
-        int write_error = 0;
-        if (crew.write_segments(at, expected, output, write_error, from, skip)) {
-            return {};
-        }
-        if (write_error != 0) {
-            return {MORNAK_MORE, 0, write_error};
+    if (!worth_threads(threads, size, expected - at.content_offset)) {
+        return restore_from(fd, size, header, at, 0, decoder, output);
+    }
+    // While the threads find the points, this one goes on segment by segment.
+    SegmentCrew crew(fd, size, threads.count);
+    std::size_t k = 0;
+    while ((k = crew.open_at(at)) == 0 && !crew.closed()) {
+        const RestOutcome part = restore_from(fd, size, header, at, 0, decoder, output, true);
+        mornak_decoder_position(decoder, &at);
+        if (part.status != MORNAK_OK || at.bk_bit == 8 * size) {
+            return part;
         }
     }
-    return restore_from(fd, size, header, from, skip, decoder, output);
+    if (k == 0) {
+        return restore_from(fd, size, header, at, 0, decoder, output);
+    }
+    const Written written = crew.write_segments(k, at, expected, output);
+    switch (written.how) {
+        case Written::ended:
+            return {written.status, 0, 0};
+        case Written::write_failed:
+            return {MORNAK_MORE, 0, written.error};
+        case Written::go_on:
+            break;
+    }
+    return restore_from(fd, size, header, written.from, written.skip, decoder, output);
 }
 
 bool test_on_threads(int fd, std::uint64_t size, const Threads& threads) {

@@ -52,9 +52,10 @@ struct RestOutcome {
 // The rest of the file open as `fd` (`size` bytes, header `header`), once
 // `decoder` restored its first segment (begun at the stream's start with
 // one_segment set) and stands at the next restart point. Where enough is
-// left, threads restore the segments beside the caller, which writes them
-// in order into `output`; else, or from the first segment they cannot
-// confirm, the caller goes on alone with `decoder`.
+// left, threads find the points and restore the segments while the caller
+// goes on alone until they are ready, then writes what they restore in
+// order into `output`; from the first segment they cannot confirm, the
+// caller goes on alone with `decoder` again.
 RestOutcome restore_rest(int fd, std::uint64_t size, const std::uint8_t (&header)[MORNAK_HEADER_BYTES],
                          const Threads& threads, mornak_decoder* decoder, OutputFile& output);
 

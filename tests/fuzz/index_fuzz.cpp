@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     // Four bytes choose the reads; the rest is the file.
-    const std::uint32_t choice = data[0] | data[1] << 8 | data[2] << 16 | std::uint32_t{data[3]} << 24;
+    const std::uint32_t choice = std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 | std::uint32_t{data[2]} << 16 |
+                                 std::uint32_t{data[3]} << 24;
     const std::span<const std::uint8_t> file(data + 4, size - 4);
     std::vector<std::uint8_t> restored;
     const mornak_fault decoded = restore(file, restored);
