@@ -46,7 +46,7 @@
 
 /* The one place the version is written: the build takes it from here. */
 #define MORNAK_VERSION_MAJOR 1
-#define MORNAK_VERSION_MINOR 4
+#define MORNAK_VERSION_MINOR 5
 #define MORNAK_VERSION_PATCH 0
 /* MAJOR * 10000 + MINOR * 100 + PATCH, as mornak_version() returns it. */
 #define MORNAK_VERSION_NUMBER \

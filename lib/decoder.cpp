@@ -352,7 +352,7 @@ mornak_status mornak_decoder_read_at(mornak_decoder* decoder, const void* bk, si
             const auto* bytes = static_cast<const std::uint8_t*>(bk);
             std::uint32_t code = 0;
             for (std::uint64_t b = clear_bit; b < from.bk_bit; ++b) {
-                code = code << 1 | ((bytes[b / 8] >> (7 - b % 8)) & 1u);
+                code = code << 1 | ((std::uint32_t{bytes[b / 8]} >> (7 - b % 8)) & 1u);
             }
             sound = code == CLEAR_CODE;
         }

@@ -15,7 +15,9 @@ namespace {
 using namespace mornak;
 
 // The bit of `bytes` at `bit`, most significant first.
-unsigned bit_at(const std::uint8_t* bytes, std::uint64_t bit) { return (bytes[bit / 8] >> (7 - bit % 8)) & 1u; }
+unsigned bit_at(const std::uint8_t* bytes, std::uint64_t bit) {
+    return (std::uint32_t{bytes[bit / 8]} >> (7 - bit % 8)) & 1u;
+}
 
 // Compares what the encoder stored since the last call with the file, from
 // byte `at` on. False at the first byte that differs or lies past the
