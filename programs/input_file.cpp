@@ -54,9 +54,12 @@ InputFile open_input(const char* path) {
 
 bool InputFile::ended_at_size() const { return std::feof(stream.get()) != 0 && std::ftell(stream.get()) == size; }
 
-bool InputFile::still_of_size() const {
+int InputFile::size_now() const {
     struct stat info {};
-    return ::fstat(::fileno(stream.get()), &info) == 0 && info.st_size == size;
+    if (::fstat(::fileno(stream.get()), &info) != 0) {
+        return errno;
+    }
+    return info.st_size == size ? 0 : -1;
 }
 
 bool InputFile::is_named(const char* path) const {

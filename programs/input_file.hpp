@@ -32,8 +32,9 @@ struct InputFile {
     // True when the stream was read to its end and that end lay at `size`
     // bytes, i.e. the file did not grow or shrink while it was being read.
     bool ended_at_size() const;
-    // For a file read without the stream (mapped): its size is still `size`.
-    bool still_of_size() const;
+    // For a file read without the stream (mapped): 0 while its size is
+    // still `size`, -1 once it is not, or the errno of a failed look.
+    int size_now() const;
 
     // True when `path`, links followed, is this very file (a regular one)
     // under any name: the same path, a hard link, or a symbolic link to it.

@@ -183,8 +183,11 @@ int restore(const char* bk_path, const char* given_output, const Threads& thread
         if (rest.read_error != 0) {
             return fail(bk_path, "%s", std::strerror(rest.read_error));
         }
-        return finish_restore(bk, given_output, target, name, decoder.get(), rest.status, output,
-                              bk.input.still_of_size());
+        const int size_now = bk.input.size_now();
+        if (size_now > 0) {
+            return fail(bk_path, "%s", std::strerror(size_now));
+        }
+        return finish_restore(bk, given_output, target, name, decoder.get(), rest.status, output, size_now == 0);
     }
     return finish_restore(bk, given_output, target, name, decoder.get(), status, output, read_as_measured(bk));
 }
@@ -212,7 +215,7 @@ int test_file(const char* bk_path, const Threads& threads) {
     }
     if (worth_threads(threads, static_cast<std::uint64_t>(bk.input.size), bk.length) &&
         test_on_threads(::fileno(bk.input.stream.get()), static_cast<std::uint64_t>(bk.input.size), threads) &&
-        bk.input.still_of_size()) {
+        bk.input.size_now() == 0) {
         // Several dictionaries, each checked on its own: the threads only
         // confirm a sound file; anything else is judged whole below.
         std::printf("%s: OK, %llu bytes\n", bk_path, static_cast<unsigned long long>(bk.length));

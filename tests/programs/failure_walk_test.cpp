@@ -20,6 +20,8 @@ namespace {
 
 const std::string OLD_TARGET = "the file from last week\n";
 const Bytes TEXT = text_like(150'000, 11);  // three read blocks
+// Noise, then text: five dictionaries, for unmornak on threads.
+const Bytes MIXED = random_bytes(400'000, 13) + TEXT;
 
 struct FailurePoint {
     std::string function;
@@ -67,25 +69,27 @@ struct Program {
     std::string base_fault = {};  // in every run, as MORNAK_FAULT gives it
 };
 
-Bytes converted_text() {
+Bytes converted(const Bytes& text) {
     Folder folder;
-    folder.make({"story.txt", std::string(TEXT.begin(), TEXT.end())});
+    folder.make({"story.txt", std::string(text.begin(), text.end())});
     run_mornak(folder.path, {"story.txt"});
     return folder.read("story.bk");
 }
 
 // unmornak's message: the .bk file for its reading calls, else the output.
 // With two opens and two fstats, the first is the .bk file's.
-auto unmornak_message(const std::string& output) {
-    return [output](const FailurePoint& p, unsigned long call) {
+// On threads, the second fstat looks at the .bk file again once it is restored.
+auto unmornak_message(const std::string& output, bool threads = false) {
+    return [output, threads](const FailurePoint& p, unsigned long call) {
         const bool reading = ((p.function == "open" || p.function == "fstat") && call == 1) ||
-                             p.function == "fdopen" || p.function == "fread";
+                             (threads && p.function == "fstat" && call == 2) || p.function == "fdopen" ||
+                             p.function == "fread";
         return "unmornak: " + (reading ? std::string("story.bk") : output) + ": " + reason(p.error) + "\n";
     };
 }
 
 std::vector<Program> make_programs() {
-    const Bytes bk = converted_text();
+    const Bytes bk = converted(TEXT);
     const auto temporary = READ_AND_WRITE + TEMPORARY_FILE;
     return {
         {"mornak", MORNAK_BINARY, "story.txt", {"story.txt"}, "story.bk", TEXT, bk, true,
@@ -98,6 +102,10 @@ std::vector<Program> make_programs() {
          temporary + std::vector<FailurePoint>{{"rename", EXDEV}}},
         {"unmornak", UNMORNAK_BINARY, "story.bk", {"story.bk", "story.txt"}, "story.txt", bk, TEXT, false,
          unmornak_message("story.txt"), temporary + std::vector<FailurePoint>{{"rename", EXDEV}}},
+        // The first segment restored here, the others on a second thread.
+        {"unmornak_on_threads", UNMORNAK_BINARY, "story.bk", {"-T2", "story.bk", "story.txt"}, "story.txt",
+         converted(MIXED), MIXED, false, unmornak_message("story.txt", true),
+         temporary + std::vector<FailurePoint>{{"rename", EXDEV}}},
         {"unmornak_default_name", UNMORNAK_BINARY, "story.bk", {"story.bk"}, "story", bk, TEXT, false,
          unmornak_message("story"), temporary + std::vector<FailurePoint>{{"renameat2", EACCES}}, Before::nothing},
         // As on a file system that cannot rename without replacing.
@@ -265,7 +273,7 @@ TEST_P(FailureWalk, SignalsIgnoredAtStartStayIgnored) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothPrograms, FailureWalk, ::testing::Range<std::size_t>(0, 5),
+INSTANTIATE_TEST_SUITE_P(BothPrograms, FailureWalk, ::testing::Range<std::size_t>(0, 6),
                          [](const auto& param_info) { return programs()[param_info.param].name; });
 
 }  // namespace
