@@ -237,11 +237,12 @@ test("the words of the example: a plain sentence, and damaged: code 1121, found 
 
 test("a file changed after it was chosen fails, and says so; the files after it still work", async () => {
   const dir = folder("changed");
-  const [big, changed, after] = write(dir, { "big.txt": text(8 << 20, 13), "changed.txt": SAMPLE, "after.txt": SAMPLE });
+  const [big, changed, after] = write(dir, { "big.txt": text(32 << 20, 13), "changed.txt": SAMPLE, "after.txt": SAMPLE });
   const made = convertNatively(dir, ["after.txt"], folder("changed-native"))["after.txt"];
   const { page } = await open(browser);
   await choose(page, [big, changed]);
-  fs.appendFileSync(changed, "more"); // while big.txt is at work: the browser refuses to read it
+  // While big.txt is at work (32 MiB: long enough on a loaded machine), the browser refuses to read it.
+  fs.appendFileSync(changed, "more");
   const shown = await rows(page, 2);
   assert.equal(shown[0].state, "done", shown[0].result);
   assert.equal(shown[1].state, "failed", shown[1].result);
