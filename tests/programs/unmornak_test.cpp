@@ -161,6 +161,11 @@ std::vector<Case> large_cases() {
     const std::uint32_t claim = 1000000;
     const std::size_t over = first([&](std::size_t k) { return large.before[k] + codes[k].length > claim; });
     const std::string claimed_output = input.substr(0, large.before.at(over));
+    // And 100 bytes less than it holds: the code that runs past the claim
+    // lies in the last dictionary, which threads restore.
+    const std::uint32_t near_claim = length - 100;
+    const std::size_t near_over =
+        first([&](std::size_t k) { return large.before[k] + codes[k].length > near_claim; });
 
     // END_CODE in place of a code a quarter into the stream, the header
     // giving the bytes before it: after its three zero codes the writer
@@ -210,6 +215,13 @@ std::vector<Case> large_cases() {
              "unmornak: standard output: " + std::to_string(large.before[over]) +
              " restored bytes were written before this and cannot be taken back\n",
          {"d.bk"}, {}, claimed_output},
+        {"header_claiming_100_bytes_less_than_a_large_stream_holds",
+         {{"d.bk", bk_file(near_claim, large.stream)}}, {"d.bk", "-"}, 1,
+         damaged("code " + std::to_string(codes[near_over].code) + ", found at byte " + byte_of(codes[near_over]) +
+                 ", restores more than the " + std::to_string(near_claim) + " bytes the header gives") +
+             "unmornak: standard output: " + std::to_string(large.before[near_over]) +
+             " restored bytes were written before this and cannot be taken back\n",
+         {"d.bk"}, {}, input.substr(0, large.before.at(near_over))},
         {"end_code_a_quarter_into_a_large_stream", {{"d.bk", ended}}, {"d.bk"}, 1,
          damaged(std::to_string(ended.size() - stop) + " bytes after the end of the stream, which was found at byte " +
                  std::to_string(stop)),
