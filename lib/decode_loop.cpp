@@ -203,6 +203,12 @@ void step(const Tracing& tracing, DecoderTables& t, DecodeState& s) {
             tracing.trace(tracing.user, code, width, s.bit, 0, s.next);
         }
         if (s.one_segment) {
+            // The segment ends here, unless the stream does: with no room
+            // for a next code, restoring on would find the stream cut.
+            if (s.end_known && bits_left(s) < static_cast<std::uint64_t>(INITIAL_CODE_BITS)) {
+                fail(s, MORNAK_ERROR_NO_END_CODE, s.stream_bits);
+                return;
+            }
             s.ended = true;
             s.segment_ended = true;
         }

@@ -327,6 +327,12 @@ mornak_status mornak_decoder_read_at(mornak_decoder* decoder, const void* bk, si
     if (count == 0 || points[0].bk_bit != 8 * HEADER_BYTES || points[0].content_offset != 0) {
         return life.fail(MORNAK_ERROR_ARGUMENT);
     }
+    for (std::size_t k = 1; k < count; ++k) {  // in order, inside the file and its content
+        if (points[k].bk_bit <= points[k - 1].bk_bit || points[k].content_offset <= points[k - 1].content_offset ||
+            points[k].bk_bit > 8 * std::uint64_t{bk_size} || points[k].content_offset > content) {
+            return life.fail(MORNAK_ERROR_ARGUMENT);
+        }
+    }
     const std::uint64_t end = offset < content ? offset + std::min<std::uint64_t>(content - offset, length) : offset;
     if (end <= offset) {
         life.phase = Phase::done;

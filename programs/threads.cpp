@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -51,10 +52,15 @@ public:
     Crew(const Crew&) = delete;
     Crew& operator=(const Crew&) = delete;
     ~Crew() { join(); }
+    // Starts up to `count` threads: fewer where the system gives no more.
     template <typename Work>
     void start(unsigned count, Work work) {
         for (unsigned i = 0; i < count; ++i) {
-            threads_.emplace_back(work, i);
+            try {
+                threads_.emplace_back(work, i);
+            } catch (const std::system_error&) {
+                return;
+            }
         }
     }
     void join() {
@@ -200,7 +206,9 @@ void find_segments(Shared& r, unsigned threads) {
             r.changed.notify_all();
             return;
         }
-        r.crew.start(threads - 1, [&r](unsigned i) { restore_segments(r, i + 1); });
+        // No more threads than segments.
+        const auto more = static_cast<unsigned>(std::min<std::size_t>(threads, r.points.size()) - 1);
+        r.crew.start(more, [&r](unsigned i) { restore_segments(r, i + 1); });
     }
     r.changed.notify_all();
     restore_segments(r, 0);
@@ -300,7 +308,11 @@ private:
 
 SegmentCrew::SegmentCrew(int fd, std::uint64_t size, unsigned threads) : shared_(std::make_unique<Shared>(fd, size)) {
     shared_->slots = std::vector<Slot>(threads);
-    shared_->finder = std::thread(find_segments, std::ref(*shared_), threads);
+    try {
+        shared_->finder = std::thread(find_segments, std::ref(*shared_), threads);
+    } catch (const std::system_error&) {
+        // No thread: the caller restores segment after segment alone.
+    }
 }
 
 

@@ -214,6 +214,11 @@ TEST(RestartPoints, IndexThatIsNotTheFilesIsRefused) {
         {"point_not_after_a_clear_code", changed(2, {points[2].bk_bit + 1, points[2].content_offset}), far},
         {"point_past_the_file", changed(2, {8 * bk.size() + 64, points[2].content_offset}), far},
         {"points_out_of_order", changed(1, {points[1].bk_bit, points[2].content_offset + 1}), far},
+        {"points_swapped", [&] {
+             Points swapped = points;
+             std::swap(swapped[1], swapped[2]);
+             return swapped;
+         }(), far},
         {"no_points", points, 0, 0},
     };
     mornak_decoder* d = mornak_decoder_create();

@@ -203,6 +203,13 @@ std::vector<Case> large_cases() {
     for (const TracedCode& c : codes) {
         last_clear = c.code == 256 ? c.end_bit : last_clear;
     }
+    // Cut right after a CLEAR_CODE that ends on a byte, the header giving
+    // all the bytes before it: the segment before ends where the file does,
+    // and the stream is still cut.
+    const std::size_t aligned = first([&](std::size_t k) { return codes[k].code == 256 && codes[k].end_bit % 8 == 0; });
+    const std::string cut_at_clear =
+        bk_file(static_cast<std::uint32_t>(large.before.at(aligned)),
+                Bytes(large.stream.begin(), large.stream.begin() + static_cast<long>(codes.at(aligned).end_bit / 8)));
     const std::string cut = whole.substr(0, 8 + last_clear / 8 + 1000);
     const std::size_t after_cut = first([&](std::size_t k) { return codes[k].end_bit > 8 * (cut.size() - 8); });
     const std::size_t cut_restores = large.before.at(after_cut);
@@ -245,6 +252,11 @@ std::vector<Case> large_cases() {
              "unmornak: standard output: " + std::to_string(cut_restores) +
              " restored bytes were written before this and cannot be taken back\n",
          {"d.bk"}, {}, input.substr(0, cut_restores)},
+        {"large_stream_cut_right_after_a_clear_code", {{"d.bk", cut_at_clear}}, {"d.bk", "-"}, 1,
+         damaged("the stream ends at byte " + std::to_string(cut_at_clear.size()) + " before END_CODE") +
+             "unmornak: standard output: " + std::to_string(large.before.at(aligned)) +
+             " restored bytes were written before this and cannot be taken back\n",
+         {"d.bk"}, {}, input.substr(0, large.before.at(aligned))},
         {"header_claiming_more_than_a_large_stream_holds", {{"d.bk", bk_file(length + 1, large.stream)}},
          {"--test", "d.bk"}, 1,
          damaged("END_CODE found at byte " + byte_of(codes.back()) + " after " + std::to_string(length) +
