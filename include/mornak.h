@@ -357,7 +357,9 @@ MORNAK_API mornak_status mornak_decoder_input_room(mornak_decoder* decoder, unsi
  * content, for the length checks; MORNAK_OFFSET_UNKNOWN leaves those to
  * the caller (nothing is measured against the header's length, and
  * restored counts from the point). With one_segment set, the stream ends
- * with MORNAK_OK right after the next CLEAR_CODE, whatever input is left;
+ * with MORNAK_OK right after the next CLEAR_CODE, whatever input is left
+ * (unless the stream ends there, with no room for a code after it: that is
+ * MORNAK_ERROR_NO_END_CODE, as restoring from the start finds);
  * mornak_decoder_position then gives the next point. Faults are found at
  * the same bytes as when restoring from the start. */
 MORNAK_API mornak_status mornak_decoder_begin_at(mornak_decoder* decoder,
