@@ -46,7 +46,7 @@
 
 /* The one place the version is written: the build takes it from here. */
 #define MORNAK_VERSION_MAJOR 1
-#define MORNAK_VERSION_MINOR 5
+#define MORNAK_VERSION_MINOR 6
 #define MORNAK_VERSION_PATCH 0
 /* MAJOR * 10000 + MINOR * 100 + PATCH, as mornak_version() returns it. */
 #define MORNAK_VERSION_NUMBER \
@@ -348,6 +348,27 @@ MORNAK_API mornak_status mornak_decoder_run_direct(mornak_decoder* decoder, morn
  * next run as {*data, n, 0}, which takes them without a copy. Valid until
  * the next call on this decoder. */
 MORNAK_API mornak_status mornak_decoder_input_room(mornak_decoder* decoder, unsigned char** data, size_t* size);
+
+/* A setting, kept by every later begin (off at create): with stop set, a
+ * stream ends at its own end instead of at the end of the input. As soon as
+ * END_CODE and the closing bits stored after it are in, run and run_direct
+ * return MORNAK_OK (once every restored byte is out) without finish being
+ * set and whatever input follows: bytes after the stream are not
+ * MORNAK_ERROR_TRAILING_BYTES but left to the caller, in in->data from
+ * in->pos on and in what mornak_decoder_unused gives. Every other fault is
+ * found as without the setting; a stream cut short still needs finish to be
+ * found so. For readers of .bk files stored one after another or inside
+ * another format. */
+MORNAK_API mornak_status mornak_decoder_stop_at_end(mornak_decoder* decoder, int stop);
+
+/* After a stream that stopped at its end: the bytes the decoder took from
+ * the caller's input past the stream's last byte (at most 65,544), which
+ * come before in->data[in->pos...] of the last run. Sets *size to their
+ * number and copies them to dst when capacity is at least that, else
+ * MORNAK_ERROR_DST_TOO_SMALL (dst may be NULL with capacity 0 to ask the
+ * size). MORNAK_ERROR_ORDER before such a stream returned MORNAK_OK. */
+MORNAK_API mornak_status mornak_decoder_unused(const mornak_decoder* decoder, void* dst, size_t capacity,
+                                               size_t* size);
 
 /* Starts restoring at a restart point, as begin does at the start: header
  * is the file's first 8 bytes, point one that mornak_index (or

@@ -136,23 +136,30 @@ void fresh_dictionary(DecodeState& s) {
     s.fresh = true;
 }
 
+// Bits of the filler after END_CODE (read at `width`, ending at stream bit
+// `after`) that the writer stored: three zero codes up to the last whole byte.
+std::uint64_t stored_filler(std::uint64_t after, int width) {
+    return (after + 3 * static_cast<std::uint64_t>(width)) / 8 * 8 - after;
+}
+
 // Checks what follows END_CODE: three zero codes at its width, of which the
 // writer never stored the last (fewer than 8) bits, and nothing after them.
 // Decided only once the end of the stream is known, or the bits in hand
-// already run past the filler.
+// already run past the filler. A stream that stops at its end needs only
+// the stored filler in hand, and leaves what follows it untaken.
 void check_closing(DecodeState& s, std::uint64_t end_code_bit) {
     const std::uint64_t rest = bits_left(s);
-    const auto filler = static_cast<std::uint64_t>(3 * s.width);
-    if (rest > filler) {
-        fail(s, MORNAK_ERROR_TRAILING_BYTES, (s.bit + filler) / 8 * 8);  // the first byte the writer would not have stored
+    const std::uint64_t stored = stored_filler(s.bit, s.width);
+    if (rest > stored && !s.stop_at_end) {
+        fail(s, MORNAK_ERROR_TRAILING_BYTES, s.bit + stored);  // the first byte the writer would not have stored
         return;
     }
-    if (rest + 8 <= filler) {
+    if (rest < stored) {
         fail(s, MORNAK_ERROR_SHORT_FILLER, s.stream_bits);
         return;
     }
     // Up to 51 bits: all of them are in the accumulator, and all are checked.
-    if (rest != 0 && (s.acc >> (64 - rest)) != 0) {
+    if (stored != 0 && (s.acc >> (64 - stored)) != 0) {
         fail(s, MORNAK_ERROR_FILLER_NOT_ZERO, s.bit);
         return;
     }
@@ -160,7 +167,55 @@ void check_closing(DecodeState& s, std::uint64_t end_code_bit) {
         fail(s, MORNAK_ERROR_SHORTER_THAN_HEADER, end_code_bit);
         return;
     }
+    if (s.stop_at_end && stored != 0) {
+        skip(s, static_cast<int>(stored));
+    }
     s.ended = true;
+}
+
+// Whether the 17 bits after the code just read may be END_CODE at 17 bits,
+// which only the stream's end decides: it does when at most the closing
+// codes follow, or, for a stream that stops at its end, when the header's
+// length is restored (another code would restore past it).
+bool closing_may_follow(const DecodeState& s) {
+    if (s.stop_at_end && s.length_known) {
+        return restored(s) == s.expected && bits_left(s) >= 17;
+    }
+    return bits_left(s) <= CLOSING_BITS_AT_17 && bits_left(s) >= 17;
+}
+
+// Right after the code that leaves one 16-bit code: if the input ended
+// there, the closing codes are 17 bits wide. Reads the same bits however
+// often it is called before the next code.
+void decide_closing_width(const DecoderTables& t, DecodeState& s) {
+    if (s.width == MAX_CODE_BITS && s.next == CODE_LIMIT - 1 && closing_may_follow(s)) {
+        refill(t, s);
+        if (s.count >= 17 && peek(s, 17) == END_CODE) {
+            s.width = 17;
+        }
+    }
+}
+
+// For a stream that stops at its end, with fewer than LOOKAHEAD_BITS in
+// hand and more input perhaps to come: whether everything the next step
+// reads is in hand (the code; after END_CODE, the stored filler; after the
+// code that leaves one 16-bit code, the 17 bits closing_may_follow reads).
+bool step_in_hand(const DecoderTables& t, DecodeState& s) {
+    const int width = s.width;
+    if (!s.stop_at_end || !s.length_known || bits_left(s) < static_cast<std::uint64_t>(width)) {
+        return false;
+    }
+    if (s.count < width) {
+        refill(t, s);
+    }
+    const auto code_bits = static_cast<std::uint64_t>(width);
+    if (peek(s, width) == END_CODE) {
+        return bits_left(s) - code_bits >= stored_filler(s.bit + code_bits, width);
+    }
+    if (width == MAX_CODE_BITS && s.next + (s.fresh ? 0 : 1) == CODE_LIMIT - 1) {
+        return bits_left(s) >= code_bits + 17;
+    }
+    return true;
 }
 
 // Reads and acts on one code. Called only with LOOKAHEAD_BITS in hand, or
@@ -249,13 +304,8 @@ void step(const Tracing& tracing, DecoderTables& t, DecodeState& s) {
     if (s.next >= (1u << width) - 1) {
         if (width < MAX_CODE_BITS) {
             ++s.width;
-        } else if (s.next == CODE_LIMIT - 1 && bits_left(s) <= CLOSING_BITS_AT_17 && bits_left(s) >= 17) {
-            // One 16-bit code was left when the input ended, and the closing
-            // codes are then 17 bits wide; only the end of the stream tells.
-            refill(t, s);
-            if (s.count >= 17 && peek(s, 17) == END_CODE) {
-                s.width = 17;
-            }
+        } else {
+            decide_closing_width(t, s);
         }
     }
 }
@@ -329,19 +379,26 @@ void fast_steps(DecoderTables& t, DecodeState& s, std::size_t limit) {
         }
         acc <<= width;
         count -= width;
+        // The entry the previous code made: its string plus this one's first byte.
+        const std::uint64_t at = window + fill;
+        const std::uint64_t made_pos = previous_pos;
+        const std::uint32_t made_from = previous;
+        previous = code;
+        previous_pos = at;
+        fill += length;
         if (next < CODE_LIMIT) {
-            t.entries[next] = {static_cast<std::uint32_t>(previous_pos),
-                               static_cast<std::uint16_t>(window + fill - previous_pos + 1),
-                               static_cast<std::uint16_t>(previous)};
+            t.entries[next] = {static_cast<std::uint32_t>(made_pos), static_cast<std::uint16_t>(at - made_pos + 1),
+                               static_cast<std::uint16_t>(made_from)};
             t.last_byte[next] = first;
             ++next;
-            if (next >= (1u << width) - 1 && width < MAX_CODE_BITS) {
-                ++width;
+            if (next >= (1u << width) - 1) {
+                if (width < MAX_CODE_BITS) {
+                    ++width;
+                } else {
+                    break;  // one 16-bit code left: decide_closing_width looks at what follows
+                }
             }
         }
-        previous = code;
-        previous_pos = window + fill;
-        fill += length;
     }
     s.bit += 8 * (in_at - in_start) + static_cast<std::uint64_t>(count_start - count);
     s.acc = acc;
@@ -380,9 +437,10 @@ void decode_batch(DecoderTables& t, DecodeState& state, const Tracing& tracing, 
     }
     const CodeTrace trace = tracing.trace;
     bool fast_tried = false;
-    while (!s.ended && s.fill <= limit && (s.end_known || bits_left(s) >= LOOKAHEAD_BITS)) {
+    while (!s.ended && s.fill <= limit && (s.end_known || bits_left(s) >= LOOKAHEAD_BITS || step_in_hand(t, s))) {
         if (trace == nullptr && !fast_tried) {
             fast_steps(t, s, limit);
+            decide_closing_width(t, s);
             fast_tried = true;
             continue;
         }

@@ -98,7 +98,7 @@ mornak_status advance(mornak_decoder& d, mornak_in& in, std::size_t limit) {
     DecodeState& s = stream.decode;
     for (;;) {
         if (s.ended) {
-            if (s.fault == MORNAK_OK && in.pos != in.size && !s.segment_ended) {
+            if (s.fault == MORNAK_OK && in.pos != in.size && !s.segment_ended && !s.stop_at_end) {
                 return MORNAK_ERROR_ORDER;  // input after the stream was complete
             }
             return s.fault;
@@ -165,7 +165,44 @@ mornak_status mornak_decoder_begin(mornak_decoder* decoder) {
         return MORNAK_ERROR_NULL;
     }
     decoder->s = DecoderStream{};
+    decoder->s.decode.stop_at_end = decoder->stop_at_end;
     decoder->s.life.phase = Phase::taking;
+    return MORNAK_OK;
+}
+
+mornak_status mornak_decoder_stop_at_end(mornak_decoder* decoder, int stop) {
+    if (decoder == nullptr) {
+        return MORNAK_ERROR_NULL;
+    }
+    decoder->stop_at_end = stop != 0;
+    return MORNAK_OK;
+}
+
+mornak_status mornak_decoder_unused(const mornak_decoder* decoder, void* dst, size_t capacity, size_t* size) {
+    if (decoder == nullptr || size == nullptr || (dst == nullptr && capacity != 0)) {
+        return MORNAK_ERROR_NULL;
+    }
+    const DecoderStream& stream = decoder->s;
+    const DecodeState& s = stream.decode;
+    *size = 0;
+    if (stream.life.phase != Phase::done || !s.stop_at_end || s.segment_ended) {
+        return MORNAK_ERROR_ORDER;
+    }
+    // The stream ended on a byte boundary, so what the accumulator holds past
+    // it is whole bytes, followed by the unread part of the input block.
+    const auto held = static_cast<std::size_t>(s.count / 8);
+    const std::size_t block = s.in_end - s.in_at;
+    *size = held + block;
+    if (capacity < *size) {
+        return MORNAK_ERROR_DST_TOO_SMALL;
+    }
+    auto* out = static_cast<std::uint8_t*>(dst);
+    for (std::size_t k = 0; k < held; ++k) {
+        out[k] = static_cast<std::uint8_t>(s.acc >> (56 - 8 * k));
+    }
+    if (block != 0) {
+        std::memcpy(out + held, decoder->tables->in_block + s.in_at, block);
+    }
     return MORNAK_OK;
 }
 
@@ -280,6 +317,7 @@ mornak_status mornak_decoder_begin_at(mornak_decoder* decoder, const unsigned ch
     s.stream_bits = s.bit;
     s.lead_bits = static_cast<int>(point->bk_bit % 8);
     s.one_segment = one_segment != 0;
+    s.stop_at_end = decoder->stop_at_end;
     s.length_known = !unknown;
     s.expected = unknown ? UINT64_MAX / 2 : length;
     s.window = unknown ? 0 : point->content_offset;
@@ -297,7 +335,7 @@ mornak_status mornak_decoder_position(const mornak_decoder* decoder, mornak_poin
     }
     const DecodeState& s = stream.decode;
     const bool stream_ended = s.ended && s.fault == MORNAK_OK && !s.segment_ended;
-    point->bk_bit = 8 * HEADER_BYTES + (stream_ended ? s.stream_bits : s.bit);
+    point->bk_bit = 8 * HEADER_BYTES + (stream_ended && !s.stop_at_end ? s.stream_bits : s.bit);
     point->content_offset = restored(s);
     return MORNAK_OK;
 }

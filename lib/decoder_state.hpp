@@ -85,6 +85,10 @@ struct DecodeState {
     bool one_segment = false;       // ends, without a fault, right after the next CLEAR_CODE
     bool segment_ended = false;     // it did
     bool length_known = true;       // else `expected` is out of reach and the length is the caller's to check
+    // A stream that ends at its own end (mornak_decoder_stop_at_end): after
+    // END_CODE and the filler bits the writer stored, whatever follows is
+    // not the stream's; once ended, `bit` is that byte-aligned end.
+    bool stop_at_end = false;
 };
 
 // Bytes restored so far.
@@ -115,5 +119,6 @@ void decode_batch(DecoderTables& t, DecodeState& s, const Tracing& tracing, std:
 struct mornak_decoder {
     mornak::DecoderTables* tables = nullptr;
     mornak::Tracing tracing;
+    bool stop_at_end = false;  // each stream's DecodeState::stop_at_end
     mornak::DecoderStream s;
 };

@@ -1,6 +1,7 @@
 // The streaming calls give exactly the one-shot bytes, however input and
 // output are cut, and contexts never share anything: interleaved in one
-// thread or run on several at once.
+// thread or run on several at once; a decoder that stops at the stream's
+// end leaves what follows it to the caller.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "damaged_files.hpp"
 #include "decoder_trace.hpp"
 #include "format.hpp"
 #include "mornak.h"
@@ -159,6 +161,84 @@ TEST(Streaming, EveryRowInEveryChunkingGivesTheOneShotBytes) {
             ASSERT_EQ(restore_mixed(decoder.get(), bk, 1000, switch_at, mixed), MORNAK_OK);
             ASSERT_TRUE(mixed == row.input);
         }
+    }
+}
+
+// Restores `file` in a decoder that stops at the stream's end, offered
+// `in_chunk` more bytes whenever the last are taken and `room` bytes of
+// output a call; finish is set only once the file is all offered and the
+// decoder still asks for more.
+struct Stopping {
+    mornak_status status = MORNAK_MORE;
+    Bytes output, unused;   // unused: what the decoder held past the end, then what it left untaken
+    bool finish_set = false;
+};
+
+Stopping restore_stopping(mornak_decoder* d, const Bytes& file, std::size_t in_chunk, std::size_t room) {
+    Stopping r;
+    mornak_decoder_stop_at_end(d, 1);
+    mornak_decoder_begin(d);
+    mornak_in in{file.data(), 0, 0};
+    std::vector<std::uint8_t> scratch(std::min<std::size_t>(room, 1 << 20));
+    bool stalled = false;  // the last call gave nothing, with the whole file taken
+    while (r.status == MORNAK_MORE) {
+        if (in.pos == in.size) {
+            in.size = in_chunk >= file.size() - in.size ? file.size() : in.size + in_chunk;
+        }
+        mornak_out out{scratch.data(), scratch.size(), 0};
+        r.finish_set = r.finish_set || (stalled && in.size == file.size());
+        r.status = mornak_decoder_run(d, &in, &out, r.finish_set ? 1 : 0);
+        stalled = out.pos == 0 && in.pos == file.size();
+        r.output.insert(r.output.end(), scratch.data(), scratch.data() + out.pos);
+    }
+    std::size_t held = 0;
+    if (r.status == MORNAK_OK) {
+        const mornak_status asked = mornak_decoder_unused(d, nullptr, 0, &held);
+        EXPECT_EQ(asked, held == 0 ? MORNAK_OK : MORNAK_ERROR_DST_TOO_SMALL);
+        r.unused.resize(held);
+        EXPECT_EQ(mornak_decoder_unused(d, r.unused.data(), held, &held), MORNAK_OK);
+        r.unused.insert(r.unused.end(), file.begin() + static_cast<std::ptrdiff_t>(in.pos), file.end());
+    }
+    mornak_decoder_stop_at_end(d, 0);
+    return r;
+}
+
+TEST(Streaming, AStreamThatStopsAtItsEndLeavesWhatFollowsWithoutFinish) {
+    const Decoder decoder(mornak_decoder_create());
+    ASSERT_TRUE(decoder);
+    const Bytes next_file = compress(bytes_of("another file"));
+    const std::vector<std::pair<std::string, Bytes>> afters = {
+        {"nothing", {}}, {"one byte", {0}}, {"another .bk file", next_file}, {"64 KiB", random_bytes(65536, 5)}};
+    for (const RoundTrip& row : round_trip_rows()) {
+        const Bytes bk = compress(row.input);
+        for (const std::size_t in_chunk : row.large ? std::vector<std::size_t>{65536} : std::vector<std::size_t>{1, 7, ALL}) {
+            for (const auto& [what, after] : afters) {
+                SCOPED_TRACE(row.name + ", input chunks of " + std::to_string(in_chunk) + ", followed by " + what);
+                const Stopping r = restore_stopping(decoder.get(), bk + after, in_chunk, in_chunk == 1 ? 13 : ALL);
+                ASSERT_EQ(r.status, MORNAK_OK);
+                ASSERT_FALSE(r.finish_set);
+                ASSERT_TRUE(r.output == row.input);
+                ASSERT_TRUE(r.unused == after);
+                mornak_point end{};
+                ASSERT_EQ(mornak_decoder_position(decoder.get(), &end), MORNAK_OK);
+                ASSERT_EQ(end.bk_bit, 8 * bk.size());
+            }
+        }
+    }
+    // Every damaged file is the same fault, but bytes after the stream, which are the caller's.
+    for (const DamagedFile& row : damaged_files()) {
+        SCOPED_TRACE(row.name);
+        const Stopping r = restore_stopping(decoder.get(), row.file, ALL, ALL);
+        mornak_fault fault{};
+        mornak_decoder_fault(decoder.get(), &fault);
+        if (row.restoring.status == MORNAK_ERROR_TRAILING_BYTES) {
+            ASSERT_EQ(r.status, MORNAK_OK);
+            ASSERT_TRUE(r.unused == Bytes(row.file.begin() + static_cast<std::ptrdiff_t>(row.restoring.at_byte), row.file.end()));
+        } else {
+            ASSERT_EQ(r.status, row.restoring.status);
+            ASSERT_EQ(fault.at_byte, row.restoring.at_byte);
+        }
+        ASSERT_EQ(fault.restored, row.restoring.restored);
     }
 }
 
