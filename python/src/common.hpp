@@ -1,0 +1,69 @@
+// What the extension's parts share: a held buffer, the object lock, and
+// raising the library's faults as mornak.BkError. Only the stable ABI of
+// Python 3.11 is used, so one build serves every later Python.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mornak.h"
+
+namespace pymornak {
+
+// A bytes-like argument, held (and so pinned: a bytearray cannot be
+// resized while it is) for as long as this lives.
+class Buffer {
+public:
+    Buffer() = default;
+    ~Buffer() { release(); }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+
+    // False with TypeError set when `object` is not bytes-like (str among
+    // them: text has no single encoding to compress).
+    bool hold(PyObject* object, bool writable = false);
+    void release();
+    const unsigned char* data() const { return static_cast<const unsigned char*>(view_.buf); }
+    unsigned char* writable_data() const { return static_cast<unsigned char*>(view_.buf); }
+    std::size_t size() const { return static_cast<std::size_t>(view_.len); }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// Each object's lock: a call waits for it with the GIL released, so that a
+// thread holding it and needing the GIL back can finish.
+class Locked {
+public:
+    explicit Locked(PyThread_type_lock lock);
+    ~Locked() { PyThread_release_lock(lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    PyThread_type_lock lock_;
+};
+
+// The module's state: mornak.BkError, found at import.
+PyObject* bk_error_class();
+
+// Raises mornak.BkError for `fault` of a .bk file of `bk_size` bytes whose
+// header gives `length` (0 when the header is at fault): unmornak's words,
+// and the fault's fields. Returns nullptr, for `return raise_fault(...)`.
+PyObject* raise_fault(const mornak_fault& fault, std::uint64_t bk_size, std::uint64_t length);
+
+// Raises what fits a status that is no fault of a .bk file: MemoryError,
+// ValueError for what the caller gave, RuntimeError otherwise.
+PyObject* raise_status(mornak_status status);
+
+// The header's length of a .bk file's first 8 bytes, or 0 when they are not a sound header.
+std::uint64_t header_length(const unsigned char* bk, std::size_t bk_size);
+
+// The types, made at import.
+PyObject* make_compressor_type(PyObject* module);
+PyObject* make_decompressor_type(PyObject* module);
+
+}  // namespace pymornak
