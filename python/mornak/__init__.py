@@ -31,3 +31,6 @@ MAX_INPUT = _mornak.MAX_INPUT  # the most bytes a .bk file holds: 2,147,483,647
 
 __all__ = ["BkError", "BkFile", "Compressor", "Decompressor", "MAX_INPUT", "bk_name", "compress", "content_size",
            "convert_path", "decompress", "open", "restore_path", "verify"]
+
+for _name in ("BkError", "BkFile"):  # shown as mornak.X in reprs and tracebacks
+    globals()[_name].__module__ = __name__

@@ -58,7 +58,7 @@ bool initialized(Decompressor* self) {
 }
 
 void keep_header(Decompressor* self, const unsigned char* data, std::size_t size) {
-    if (self->given < MORNAK_HEADER_BYTES) {
+    if (self->given < MORNAK_HEADER_BYTES && size != 0) {
         const std::size_t n = std::min<std::size_t>(MORNAK_HEADER_BYTES - self->given, size);
         std::memcpy(self->header + self->given, data, n);
     }

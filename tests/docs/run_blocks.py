@@ -18,6 +18,10 @@ The fenced blocks of each file, in order:
   ```cmake  a file whose first line names it, # PATH: ..., written into the
             scratch folder; a later ```sh block must configure it, as
             `cmake -S FOLDER` (`cmake -S .` for a CMakeLists.txt at the top).
+  ```python run as a script by this interpreter in the same folder, with the
+            Python module of the build tree importable; its output is checked
+            as for sh. Where that build has no module (the sanitizer builds),
+            shown as skipped.
   ```       any other plain block is text (a usage line, a layout); every other
             kind of block is refused, so that no command hides in one.
 
@@ -158,10 +162,18 @@ class Runner:
         if built.returncode != 0:
             self.fail(where, f"{name} does not build as C99 against the library:\n{built.stderr}")
 
-    def run_sh(self, where, body, work, expected):
-        script = work.parent / "block.sh"
+    def run_python(self, where, body, work, expected):
+        module = self.build / "python"
+        if not list(module.glob("mornak/_mornak*")):
+            print(f"skip {where}: this build has no Python module")
+            return
+        env = dict(self.env, PYTHONPATH=str(module), PYTHONDONTWRITEBYTECODE="1")
+        self.run_sh(where, body, work, expected, [sys.executable], "block.py", env)
+
+    def run_sh(self, where, body, work, expected, interpreter=("bash", "-e"), name="block.sh", env=None):
+        script = work.parent / name
         script.write_text(body)
-        ran = subprocess.run(["bash", "-e", str(script)], cwd=work, env=self.env, stdout=subprocess.PIPE,
+        ran = subprocess.run([*interpreter, str(script)], cwd=work, env=env or self.env, stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, text=True, errors="replace", timeout=300)
         if ran.returncode != 0:
             self.fail(where, f"exit status {ran.returncode}:\n{body}---\n{ran.stdout}")
@@ -194,11 +206,14 @@ class Runner:
                     (work / name).write_text(body)
                     files.append((f"cmake -S {Path(name).parent}", where))
                 continue
-            if kind != "sh":
-                self.fail(where, f"a ```{kind} block: only sh, c, cmake and plain blocks are allowed")
-                continue
             following = found[n + 1] if n + 1 < len(found) else None
             expected = following[1] if following and following[0] == "" and following[3] else None
+            if kind == "python":
+                self.run_python(where, body, work, expected)
+                continue
+            if kind != "sh":
+                self.fail(where, f"a ```{kind} block: only sh, c, cmake, python and plain blocks are allowed")
+                continue
             try:
                 skipped = exception_for(body)
             except ValueError as e:

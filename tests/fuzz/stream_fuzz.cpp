@@ -3,7 +3,7 @@
 // 256 each, repeating), the rest is the data. Converting the data in chunks
 // must give the one-shot .bk, restoring that in chunks the data; the data
 // taken as a .bk must restore and verify in chunks exactly as in one piece,
-// fault and all.
+// fault and all, and a decoder that stops at the stream's end must agree.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -97,6 +97,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     });
     if (decompressed != MORNAK_ERROR_DST_TOO_SMALL && (decoded != decompressed || pieces != one)) {
         fail("a .bk restored in chunks");
+    }
+    // A decoder that stops at the stream's end takes from the data what it
+    // calls the stream: a sound file alone, restoring to the same bytes; the
+    // rest is the caller's. Where the whole data restores, nothing is left;
+    // where that one fails, so does the whole data.
+    static mornak_decoder* const stopping = [] {
+        mornak_decoder* d = mornak_decoder_create();
+        mornak_decoder_stop_at_end(d, 1);
+        return d;
+    }();
+    Bytes stopped;
+    mornak_decoder_begin(stopping);
+    std::size_t stream_end = 0;
+    const mornak_status stop = in_chunks(data, chunks, stopped, [&](mornak_in* in, mornak_out* out, int last) {
+        const mornak_status status = mornak_decoder_run(stopping, in, out, last);
+        stream_end = in->pos;
+        return status;
+    });
+    if (stop == MORNAK_OK) {
+        std::size_t held = 0;
+        mornak_decoder_unused(stopping, nullptr, 0, &held);
+        stream_end -= held;
+        Bytes alone(std::max<std::size_t>(stopped.size(), 1));
+        std::size_t alone_size = 0;
+        const mornak_status alone_status =
+            mornak_decompress(data.data(), stream_end, alone.data(), alone.size(), &alone_size);
+        alone.resize(alone_size);
+        if (alone_status != MORNAK_OK || alone != stopped ||
+            (decoded == MORNAK_OK && (stream_end != data.size() || stopped != pieces))) {
+            fail("a stream that stops at its end");
+        }
+    } else if (decoded == MORNAK_OK || (stop != MORNAK_MORE && stop >= 0)) {
+        fail("a stream that stops at its end, failing");
     }
     // And without a copy: runs handed out of the decoder, every other chunk
     // read into the decoder's own room.
