@@ -59,6 +59,11 @@ PyObject* raise_fault(const mornak_fault& fault, std::uint64_t bk_size, std::uin
 // ValueError for what the caller gave, RuntimeError otherwise.
 PyObject* raise_status(mornak_status status);
 
+// Asks the system for huge pages under a large buffer about to be written
+// (a bytes object being filled): a fresh page costs more to fault in than
+// the library takes to fill it, and a 2 MiB one is faulted in once.
+void prefer_huge_pages(void* data, std::size_t size);
+
 // The header's length of a .bk file's first 8 bytes, or 0 when they are not a sound header.
 std::uint64_t header_length(const unsigned char* bk, std::size_t bk_size);
 

@@ -1,7 +1,10 @@
 // The extension module mornak._mornak: the one-shot calls, the index of
 // restart points, and the helpers every part shares. The library works with
 // the GIL released; the Python package (mornak/__init__.py) is built on this.
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -62,6 +65,7 @@ PyObject* compress(PyObject*, PyObject* arg) {
     if (!out) {
         return PyErr_NoMemory();
     }
+    prefer_huge_pages(out.get(), bound);
     std::size_t size = 0;
     mornak_status status;
     Py_BEGIN_ALLOW_THREADS
@@ -70,7 +74,15 @@ PyObject* compress(PyObject*, PyObject* arg) {
     if (status != MORNAK_OK) {
         return raise_status(status);
     }
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out.get()), static_cast<Py_ssize_t>(size));
+    PyObject* result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+    if (result != nullptr) {
+        char* into = PyBytes_AsString(result);
+        prefer_huge_pages(into, size);
+        Py_BEGIN_ALLOW_THREADS
+        std::memcpy(into, out.get(), size);
+        Py_END_ALLOW_THREADS
+    }
+    return result;
 }
 
 PyObject* decompress(PyObject*, PyObject* arg) {
@@ -88,6 +100,7 @@ PyObject* decompress(PyObject*, PyObject* arg) {
         return nullptr;
     }
     char* into = PyBytes_AsString(out);
+    prefer_huge_pages(into, static_cast<std::size_t>(length));
     std::size_t size = 0;
     mornak_status status;
     Py_BEGIN_ALLOW_THREADS
@@ -231,6 +244,20 @@ PyModuleDef module_def = {
 };
 
 }  // namespace
+
+void prefer_huge_pages(void* data, std::size_t size) {
+    constexpr std::uintptr_t HUGE_PAGE = 2 << 20;
+    if (size < 2 * HUGE_PAGE) {
+        return;
+    }
+    const auto start = (reinterpret_cast<std::uintptr_t>(data) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(HUGE_PAGE - 1);
+#ifdef MADV_HUGEPAGE
+    if (end > start) {
+        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);  // a hint: no harm when refused
+    }
+#endif
+}
 
 bool Buffer::hold(PyObject* object, bool writable) {
     if (PyUnicode_Check(object)) {
