@@ -42,9 +42,15 @@ export class Encoder {
   free(): void;
 }
 
+export interface ReaderOptions {
+  /** The .bk file's size, when known: a fault's words then count the bytes after the stream's end
+   * to it, as unmornak's do; else they count the bytes given so far. */
+  size?: number;
+}
+
 /** Restores in chunks; throws BkError on damage. */
 export class Decoder {
-  constructor();
+  constructor(options?: ReaderOptions);
   push(chunk: Uint8Array): Uint8Array;
   /** The last bytes; throws BkError when the stream is not whole. */
   finish(): Uint8Array;
@@ -53,7 +59,7 @@ export class Decoder {
 
 /** Checks in chunks, as verify() does; throws BkError on damage. */
 export class Verifier {
-  constructor();
+  constructor(options?: ReaderOptions);
   push(chunk: Uint8Array): void;
   finish(): void;
   free(): void;

@@ -183,16 +183,22 @@ class Context {
   }
 }
 
+// options.size: undefined, or a whole number of bytes.
+function sizeOption(options) {
+  if (options === null || typeof options !== "object") throw new TypeError("mornak: options must be an object");
+  const { size } = options;
+  if (size !== undefined && (typeof size !== "number" || !Number.isInteger(size) || size < 0)) {
+    throw new TypeError("mornak: size must be a whole number of bytes, 0 or more");
+  }
+  return size;
+}
+
 /** Converts a stream of bytes into a .bk file, a chunk at a time. */
 export class Encoder {
   /** size: the exact number of bytes that will follow, when known; without it the header's
    * length is FF FF FF FF until `header` gives the 8 bytes to write at offset 0. */
   constructor(options = {}) {
-    if (options === null || typeof options !== "object") throw new TypeError("mornak: Encoder options must be an object");
-    const { size } = options;
-    if (size !== undefined && (typeof size !== "number" || !Number.isInteger(size) || size < 0)) {
-      throw new TypeError("mornak: size must be a whole number of bytes, 0 or more");
-    }
+    const size = sizeOption(options);
     this.context = new Context(this, m.js_encoder_create, m.js_encoder_free);
     const status = m.js_encoder_begin(this.context.get(), size === undefined ? -1 : size);
     if (status < 0) {
@@ -234,9 +240,12 @@ export class Encoder {
 }
 
 // Restoring, or checking, in chunks: what Decoder and Verifier share. The
-// header's length is needed for unmornak's words of a fault.
+// header's length is needed for unmornak's words of a fault, and the file's
+// size, which counts the bytes after the stream's end: options.size, else
+// the bytes given so far.
 class Reader {
-  constructor(create, free, begin) {
+  constructor(options, create, free, begin) {
+    this.size = sizeOption(options);
     this.context = new Context(this, create, free);
     begin(this.context.get());
     this.seen = 0; // .bk bytes taken so far
@@ -256,7 +265,7 @@ class Reader {
     if (status === (finish ? OK : MORE)) return;
     fault(pointer);
     if (m.js_fault_status() === OK) throw statusError(status); // misuse, no fault of the file
-    throw faultError(this.seen, headerLength(this.first));
+    throw faultError(this.size ?? this.seen, headerLength(this.first));
   }
 
   free() {
@@ -264,10 +273,11 @@ class Reader {
   }
 }
 
-/** Restores a .bk file, a chunk at a time. */
+/** Restores a .bk file, a chunk at a time. options.size: the .bk file's size, when known,
+ * for unmornak's words of bytes after the stream's end. */
 export class Decoder extends Reader {
-  constructor() {
-    super(m.js_decoder_create, m.js_decoder_free, m.js_decoder_begin);
+  constructor(options = {}) {
+    super(options, m.js_decoder_create, m.js_decoder_free, m.js_decoder_begin);
   }
 
   run(chunk, finish) {
@@ -287,10 +297,10 @@ export class Decoder extends Reader {
   }
 }
 
-/** Checks a .bk file, a chunk at a time, as verify() does. */
+/** Checks a .bk file, a chunk at a time, as verify() does; options as Decoder's. */
 export class Verifier extends Reader {
-  constructor() {
-    super(m.js_verifier_create, m.js_verifier_free, m.js_verifier_begin);
+  constructor(options = {}) {
+    super(options, m.js_verifier_create, m.js_verifier_free, m.js_verifier_begin);
   }
 
   /** Throws BkError on damage found so far. */
