@@ -17,9 +17,13 @@ const ERROR_MEMORY = -4;
 const ERROR_TOO_LARGE = -6;
 const MAX_INPUT = 2147483647; // the most bytes a .bk header can give
 const HEADER_BYTES = 8;
-// Restored bytes are gathered into an array of the header's length, but no
-// larger at first than this many times the .bk file (and 64 MiB), so that a
-// damaged header's claim costs nothing before the stream bears it out.
+// Restored bytes are gathered into an array of the header's length, made
+// at once: the system backs its pages only as they are written, so a
+// damaged header's claim costs address space, not memory, and growing an
+// array would write the bytes twice, into memory never touched before,
+// which costs more than restoring them. Where an array that large cannot be
+// had, the first is no larger than this many times the .bk file (and 64
+// MiB), and grows as the stream bears the claim out.
 const FIRST_GUESS_RATIO = 16;
 const FIRST_GUESS_FLOOR = 64 << 20;
 
@@ -107,16 +111,19 @@ function headerLength(first) {
   return length < 0 ? 0 : length;
 }
 
-// Output gathered from many runs into one array that grows as it must.
+// Output gathered from many runs into one array that grows as it must, to
+// no more than `limit` bytes unless more come (a decoder never gives more
+// than its header's length).
 class Gather {
-  constructor(capacity) {
+  constructor(capacity, limit = Infinity) {
     this.bytes = new Uint8Array(capacity);
     this.size = 0;
+    this.limit = limit;
   }
 
   add(from, count) {
     if (this.size + count > this.bytes.length) {
-      const grown = new Uint8Array(Math.max(this.size + count, 2 * this.bytes.length));
+      const grown = new Uint8Array(Math.max(this.size + count, Math.min(this.limit, 2 * this.bytes.length)));
       grown.set(this.bytes.subarray(0, this.size));
       this.bytes = grown;
     }
@@ -342,7 +349,13 @@ export function decompress(bk) {
   const pointer = shared.decoder || (shared.decoder = sharedContext(m.js_decoder_create));
   m.js_decoder_begin(pointer);
   const length = headerLength(bk);
-  const gather = new Gather(Math.min(length, FIRST_GUESS_FLOOR + FIRST_GUESS_RATIO * bk.length));
+  let gather;
+  try {
+    gather = new Gather(length, length);
+  } catch (error) {
+    if (!(error instanceof RangeError)) throw error;
+    gather = new Gather(Math.min(length, FIRST_GUESS_FLOOR + FIRST_GUESS_RATIO * bk.length), length);
+  }
   const status = feed(bk, true, (last) => m.js_decoder_run(pointer, last), gather);
   if (status === OK) return gather.take();
   m.js_decoder_fault(pointer);
