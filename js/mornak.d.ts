@@ -29,13 +29,20 @@ export interface EncoderOptions {
   size?: number;
 }
 
+/** Given to push or finish instead of taking an array back: called with each run of output, a
+ * view of the module's memory valid only until it returns (copy what is kept), with no copy made
+ * before. It may not call the package; if it throws, the Encoder or Decoder is of no more use. */
+export type Receive = (bytes: Uint8Array) => void;
+
 /** Converts in chunks; call free() when done (the garbage collector frees it otherwise, later). */
 export class Encoder {
   constructor(options?: EncoderOptions);
   /** The .bk bytes the chunk gives; often none. */
   push(chunk: Uint8Array): Uint8Array;
+  push(chunk: Uint8Array, receive: Receive): void;
   /** The rest of the .bk file. */
   finish(): Uint8Array;
+  finish(receive: Receive): void;
   /** The 8 header bytes: with a size, at any time; without one, after finish(), to be written
    * at offset 0 over the first 8 bytes; null before. */
   readonly header: Uint8Array | null;
@@ -52,8 +59,10 @@ export interface ReaderOptions {
 export class Decoder {
   constructor(options?: ReaderOptions);
   push(chunk: Uint8Array): Uint8Array;
+  push(chunk: Uint8Array, receive: Receive): void;
   /** The last bytes; throws BkError when the stream is not whole. */
   finish(): Uint8Array;
+  finish(receive: Receive): void;
   free(): void;
 }
 

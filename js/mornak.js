@@ -139,11 +139,57 @@ class Gather {
   }
 }
 
+// Hands a caller's function each run of output as a view of the module's
+// memory, valid only while the function runs.
+class Receive {
+  constructor(receive) {
+    this.receive = receive;
+  }
+
+  add(from, count) {
+    try {
+      this.receive(heap().subarray(from, from + count));
+    } catch (error) {
+      this.threw = true;
+      throw error;
+    }
+  }
+}
+
+// Runs `feed` for a context; a context whose output function threw stopped
+// inside a chunk, and is of no more use.
+function feedFor(context, gather, ...args) {
+  try {
+    return feed(...args, gather);
+  } catch (error) {
+    if (gather && gather.threw) context.broken = true;
+    throw error;
+  }
+}
+
+// Set while a call is at work in the module: a function given the module's
+// output must not call in again, which would overwrite the input area in
+// use or free the context at work.
+let busy = false;
+function enter() {
+  if (busy) throw new Error("mornak: a function given output may not call the package");
+}
+
 // Feeds `bytes` through the input area to `run(finish)`, which returns the
 // status and leaves js_produced() bytes at js_output() for `gather`.
 // finish is set on the last piece (once, for no bytes at all, when there
 // are none). Stops at the first status other than MORE.
 function feed(bytes, finish, run, gather) {
+  enter();
+  busy = true;
+  try {
+    return feedPieces(bytes, finish, run, gather);
+  } finally {
+    busy = false;
+  }
+}
+
+function feedPieces(bytes, finish, run, gather) {
   let at = 0;
   let status = MORE;
   do {
@@ -179,11 +225,13 @@ class Context {
 
   get() {
     if (this.pointer === 0) throw new Error(`mornak: this ${this.owner.constructor.name} was freed`);
+    if (this.broken) throw new Error(`mornak: this ${this.owner.constructor.name} stopped when its output function threw`);
     return this.pointer;
   }
 
   free() {
     if (this.pointer === 0) return;
+    enter();
     leftBehind.unregister(this);
     this.freeContext(this.pointer);
     this.pointer = 0;
@@ -200,6 +248,11 @@ function sizeOption(options) {
   return size;
 }
 
+function receiver(receive) {
+  if (receive !== undefined && typeof receive !== "function") throw new TypeError("mornak: receive must be a function");
+  return receive;
+}
+
 /** Converts a stream of bytes into a .bk file, a chunk at a time. */
 export class Encoder {
   /** size: the exact number of bytes that will follow, when known; without it the header's
@@ -212,26 +265,25 @@ export class Encoder {
       this.context.free();
       throw statusError(status);
     }
-    this.done = false;
   }
 
-  run(chunk, finish) {
+  run(chunk, finish, receive) {
     const pointer = this.context.get();
-    const gather = new Gather(2 * chunk.length + 64);
-    const status = feed(chunk, finish, (last) => m.js_encoder_run(pointer, last), gather);
+    const gather = receive ? new Receive(receive) : new Gather(2 * chunk.length + 64);
+    const status = feedFor(this.context, gather, chunk, finish, (last) => m.js_encoder_run(pointer, last));
     if (status !== (finish ? OK : MORE)) throw statusError(status);
-    this.done = finish;
-    return gather.take();
+    return receive ? undefined : gather.take();
   }
 
-  /** The .bk bytes that `chunk` gives (often none: the encoder holds a few bits back). */
-  push(chunk) {
-    return this.run(bytesOf(chunk, "chunk"), false);
+  /** The .bk bytes that `chunk` gives (often none: the encoder holds a few bits back); or, given
+   * `receive`, each run of them passed to it as a view valid only while it runs, with no copy. */
+  push(chunk, receive) {
+    return this.run(bytesOf(chunk, "chunk"), false, receiver(receive));
   }
 
-  /** The rest of the .bk file. */
-  finish() {
-    return this.run(new Uint8Array(0), true);
+  /** The rest of the .bk file; `receive` as for push. */
+  finish(receive) {
+    return this.run(new Uint8Array(0), true, receiver(receive));
   }
 
   /** The 8 bytes of the header: with a size, at any time; without one, after finish (else null). */
@@ -268,7 +320,7 @@ class Reader {
       this.first = first;
     }
     this.seen += chunk.length;
-    const status = feed(chunk, finish, (last) => run(pointer, last), gather);
+    const status = feedFor(this.context, gather, chunk, finish, (last) => run(pointer, last));
     if (status === (finish ? OK : MORE)) return;
     fault(pointer);
     if (m.js_fault_status() === OK) throw statusError(status); // misuse, no fault of the file
@@ -287,20 +339,20 @@ export class Decoder extends Reader {
     super(options, m.js_decoder_create, m.js_decoder_free, m.js_decoder_begin);
   }
 
-  run(chunk, finish) {
-    const gather = new Gather(Math.min(4 * chunk.length + 4096, FIRST_GUESS_FLOOR));
+  run(chunk, finish, receive) {
+    const gather = receive ? new Receive(receive) : new Gather(Math.min(4 * chunk.length + 4096, FIRST_GUESS_FLOOR));
     this.take(chunk, finish, m.js_decoder_run, m.js_decoder_fault, gather);
-    return gather.take();
+    return receive ? undefined : gather.take();
   }
 
-  /** The bytes that `chunk` restores; throws BkError on damage. */
-  push(chunk) {
-    return this.run(bytesOf(chunk, "chunk"), false);
+  /** The bytes that `chunk` restores; throws BkError on damage. `receive` as for Encoder's push. */
+  push(chunk, receive) {
+    return this.run(bytesOf(chunk, "chunk"), false, receiver(receive));
   }
 
   /** The last restored bytes; throws BkError when the stream is not whole. */
-  finish() {
-    return this.run(new Uint8Array(0), true);
+  finish(receive) {
+    return this.run(new Uint8Array(0), true, receiver(receive));
   }
 }
 
@@ -390,6 +442,7 @@ export function contentSize(bk) {
 // Fills the input area with a C string; names longer than it are refused.
 function withName(path, call) {
   if (typeof path !== "string") throw new TypeError("mornak: a name must be a string");
+  enter();
   const bytes = encoderOfText.encode(path);
   if (bytes.includes(0) || bytes.length >= inputCapacity) throw new RangeError("mornak: no such name");
   heap().set(bytes, inputArea);

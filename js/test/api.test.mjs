@@ -59,6 +59,15 @@ const WAYS = {
     e.free();
     return out;
   },
+  "Encoder with its size, each run given to a function": (parts, whole) => {
+    const e = new Encoder({ size: whole.length });
+    const out = [];
+    const keep = (view) => out.push(view.slice());
+    for (const p of parts) assert.equal(e.push(p, keep), undefined);
+    e.finish(keep);
+    e.free();
+    return concat(out);
+  },
   "compressStream with its size": (parts, whole) => throughStream(compressStream({ size: whole.length }), parts),
   "compressStream without a size, its header patched in": async (parts) => {
     const stream = compressStream();
@@ -71,6 +80,15 @@ const WAYS = {
     const out = concat([...parts.map((p) => d.push(p)), d.finish()]);
     d.free();
     return out;
+  },
+  "Decoder, each run given to a function": (parts) => {
+    const d = new Decoder();
+    const out = [];
+    const keep = (view) => out.push(view.slice());
+    for (const p of parts) d.push(p, keep);
+    d.finish(keep);
+    d.free();
+    return concat(out);
   },
   decompressStream: (parts) => throughStream(decompressStream(), parts),
 };
@@ -104,6 +122,20 @@ test("wrong types are TypeErrors; sizes outside 0 to 2^31 - 1 are refused as the
   const e = new Encoder();
   e.free();
   assert.throws(() => e.push(new Uint8Array(1)), /freed/);
+  assert.throws(() => new Decoder().push(new Uint8Array(1), "f"), TypeError);
+});
+
+test("a function given output may not call the package, and one that throws ends its context", () => {
+  const bk = compress(SOURCES.text);
+  const calls = [() => compress(SOURCES.one_byte), (d) => d.free(), () => mornak.bkName("a")];
+  for (const call of calls) {
+    const d = new Decoder();
+    const receive = () => call(d);
+    assert.throws(() => { d.push(bk, receive); d.finish(receive); }, /may not call/);
+    assert.throws(() => d.finish(), /stopped/);
+    d.free();
+  }
+  assert.deepEqual(decompress(bk), SOURCES.text); // the shared areas are whole again
 });
 
 test("the programs' names and the version are the library's", () => {
