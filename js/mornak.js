@@ -5,10 +5,11 @@
 // the streams.
 //
 // Bytes go into the module through its input area, a chunk at a time, and
-// come out copied into arrays of the caller's: memory inside the module
-// holds the contexts and never the whole of a file, so it stays as large as
-// the most contexts alive at once (2 MiB an Encoder or Decoder, 5.1 MiB a
-// Verifier) and a megabyte or two more.
+// come out copied into arrays of the caller's (or handed to a function of
+// the caller's as views): memory inside the module holds the contexts and
+// never the whole of a file, so it stays as large as the most contexts alive
+// at once (2 MiB an Encoder or Decoder, 5.1 MiB a Verifier) and 3 MiB of
+// areas.
 import MODULE_BASE64 from "./wasm.js";
 
 const OK = 0;
@@ -35,8 +36,8 @@ function fromBase64(text) {
 }
 
 const { instance } = await WebAssembly.instantiate(fromBase64(MODULE_BASE64), {
-  // proc_exit is how the C library's abort ends: nothing the library does
-  // calls it, but it is there to be imported.
+  // proc_exit is where an abort in the module ends (the C++ runtime's, when
+  // memory for a name cannot be had): an error here, not an exit.
   wasi_snapshot_preview1: { proc_exit: (code) => { throw new Error(`mornak: the module ended (${code})`); } },
   env: { emscripten_notify_memory_growth: () => {} },
 });
@@ -65,8 +66,8 @@ function statusName(status) {
   return cString(m.js_status_name(status));
 }
 
-const v = m.js_version();
-export const version = `${Math.floor(v / 10000)}.${Math.floor(v / 100) % 100}.${v % 100}`;
+const versionNumber = m.js_version(); // MAJOR * 10000 + MINOR * 100 + PATCH
+export const version = `${Math.floor(versionNumber / 10000)}.${Math.floor(versionNumber / 100) % 100}.${versionNumber % 100}`;
 
 /** What the library reports: a damaged .bk file in unmornak's words, or a call it refuses. */
 export class BkError extends Error {
