@@ -44,23 +44,37 @@ const announce = document.getElementById("announce");
 const checkOnly = document.getElementById("check-only");
 
 // Chromium starts no worker from a file:// address; a Blob URL of the inline
-// source works from anywhere.
+// source works from anywhere. The worker (the npm package's code and its
+// own) says "ready" once the package is: jobs wait for that.
 const workerUrl = URL.createObjectURL(
   new Blob([document.getElementById("worker-source").textContent], { type: "text/javascript" }));
 let worker = null;
+let workerReady = false;
 const queue = [];
 let current = null; // {id, row, job, file, parts}
 let nextId = 1;
 
 function startWorker() {
   worker = new Worker(workerUrl);
-  worker.onmessage = (event) => onMessage(event.data);
+  workerReady = false;
+  worker.onmessage = (event) => {
+    if (event.data.type !== "ready") onMessage(event.data);
+    else {
+      workerReady = true;
+      pump();
+    }
+  };
   worker.onerror = (event) => {
     event.preventDefault();
-    // A worker that died takes its job with it; the next job gets a new one.
+    // A worker that died takes its job with it, or the first one waiting when
+    // it died before it was ready; the next job gets a new one.
     worker.terminate();
     worker = null;
-    if (current) finish(current, "failed", FAILURES.stopped, event.message || "");
+    const item = current ?? queue.shift();
+    if (item) {
+      current = item;
+      finish(item, "failed", FAILURES.stopped, event.message || "");
+    }
   };
 }
 
@@ -172,11 +186,12 @@ function onMessage(m) {
 
 function pump() {
   if (current || queue.length === 0) return;
+  if (!worker) startWorker();
+  if (!workerReady) return; // its "ready" pumps again
   current = queue.shift();
   current.row.dataset.state = "working";
   current.parts.result.textContent = `${current.job === "convert" ? "Converting" : current.job === "restore"
     ? "Restoring" : "Checking"}…`;
-  if (!worker) startWorker();
   worker.postMessage({ id: current.id, job: current.job, file: current.file });
 }
 

@@ -66,6 +66,7 @@ EXCEPTIONS = [
                            "and ../shared/corpus for the published figures"),
     (r"tests/fuzz/run ", "the fuzz preset (clang) and minutes per target"),
     (r"web/test/run", "emscripten, chromium and npm, which this workflow does not need"),
+    (r"js/test/run|\(cd js && npm pack\)", "emscripten, and npm for TypeScript, which this workflow does not need"),
 ]
 
 FENCE = re.compile(r"^```(\S*)\s*$")

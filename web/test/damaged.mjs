@@ -1,13 +1,31 @@
 // The damaged .bk files of tests/data/damaged.txt, the table the library's
 // and unmornak's tests read too (its top describes a row; the C++ reader is
 // tests/damaged_files.cpp): each file made from its steps, with the
-// decoder's and the verifier's verdicts and unmornak's words.
+// decoder's and the verifier's verdicts and unmornak's words. It needs
+// nothing of the browser's: the npm package's tests read it too.
 import fs from "node:fs";
 import path from "node:path";
-import { ROOT } from "./browser.mjs";
-import { header, pack } from "./inputs.mjs";
+import { fileURLToPath } from "node:url";
 
-const TABLE = path.join(ROOT, "tests/data/damaged.txt");
+const TABLE = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../../tests/data/damaged.txt");
+
+// Codes `width` bits wide, most significant bit first; the bits of a last
+// byte that the codes do not fill are left out, as mornak leaves them.
+export function pack(codes, width) {
+  const bits = [];
+  for (const code of codes) for (let i = width - 1; i >= 0; i--) bits.push((code >>> i) & 1);
+  const out = Buffer.alloc(bits.length >> 3);
+  for (let i = 0; i < 8 * out.length; i++) out[i >> 3] |= bits[i] << (7 - (i & 7));
+  return out;
+}
+
+// A .bk header: "book" and `length`, 32-bit little-endian.
+export function header(length) {
+  const bytes = Buffer.from("book\0\0\0\0", "latin1");
+  bytes.writeUInt32LE(length, 4);
+  return bytes;
+}
+
 
 // The bytes a row's steps make, each step adding to or changing those before.
 function makeFile(steps) {
@@ -30,8 +48,10 @@ function makeFile(steps) {
   return file;
 }
 
-// Every row: {name, file, restoring, checking, words}, restoring and checking
-// the status names of the decoder's and the verifier's verdicts.
+// Every row: {name, file, restoring, checking, words, fault, checkingAt},
+// restoring and checking the status names of the decoder's and the
+// verifier's verdicts, fault the decoder's {status, atByte, code, restored}
+// and checkingAt the verifier's byte.
 export function damagedFiles() {
   return fs.readFileSync(TABLE, "utf8").split("\n")
     .filter((line) => line.trim() !== "" && !line.startsWith("#"))
@@ -39,7 +59,9 @@ export function damagedFiles() {
       const fields = line.split("|").map((field) => field.trim());
       if (fields.length !== 5) throw new Error(`a row of damaged.txt needs 5 fields: ${line}`);
       const [name, steps, restoring, checking, words] = fields;
-      const decoder = restoring.split(/\s+/)[0];
-      return { name, file: makeFile(steps), restoring: decoder, checking: checking === "same" ? decoder : checking.split(/\s+/)[0], words };
+      const [decoder, atByte, code, restored] = restoring.split(/\s+/);
+      const fault = { status: decoder, atByte: Number(atByte), code: Number(code), restored: Number(restored) };
+      const [verifier, checkingAt] = checking === "same" ? [decoder, atByte] : checking.split(/\s+/);
+      return { name, file: makeFile(steps), restoring: decoder, checking: verifier, words, fault, checkingAt: Number(checkingAt) };
     });
 }

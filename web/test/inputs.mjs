@@ -4,6 +4,9 @@ import { spawnSync } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import { ROOT } from "./browser.mjs";
+import { header, pack } from "./damaged.mjs";
+
+export { header, pack };
 
 export const NATIVE = path.resolve(process.env.MORNAK_NATIVE ?? path.join(ROOT, "build/release"));
 
@@ -70,23 +73,6 @@ export function runs(size) {
   out.fill(0, size >> 2, size >> 1);
   out.fill("xyz", size >> 1, (size * 3) >> 2);
   return out;
-}
-
-// Codes `width` bits wide, most significant bit first; the bits of a last
-// byte that the codes do not fill are left out, as mornak leaves them.
-export function pack(codes, width) {
-  const bits = [];
-  for (const code of codes) for (let i = width - 1; i >= 0; i--) bits.push((code >>> i) & 1);
-  const out = Buffer.alloc(bits.length >> 3);
-  for (let i = 0; i < 8 * out.length; i++) out[i >> 3] |= bits[i] << (7 - (i & 7));
-  return out;
-}
-
-// A .bk header: "book" and `length`, 32-bit little-endian.
-export function header(length) {
-  const bytes = Buffer.from("book\0\0\0\0", "latin1");
-  bytes.writeUInt32LE(length, 4);
-  return bytes;
 }
 
 // A .bk file with header `length`, then `codes` and the closing codes, all
