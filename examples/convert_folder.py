@@ -47,7 +47,13 @@ def main(argv=None):
                         help="run on Dask: a LocalCluster, or the scheduler at this address")
     parser.add_argument("--workers", type=int, default=None, help="LocalCluster worker processes")
     args = parser.parse_args(argv)
-    paths = list(files_under(args.folder))
+    # Files that would make the same .bk file (a.txt and a.md) are left alone and reported.
+    by_name = {}
+    for path in files_under(args.folder):
+        by_name.setdefault(mornak.bk_name(path), []).append(path)
+    paths = [group[0] for group in by_name.values() if len(group) == 1]
+    clashes = [(path, ValueError(f"{name} would be made from {len(group)} files"))
+               for name, group in by_name.items() if len(group) > 1 for path in group]
 
     if args.dask is None:
         with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count()) as executor:
@@ -70,14 +76,14 @@ def main(argv=None):
 
     failed = 0
     total_in = total_out = 0
-    for path, result in results:
+    for path, result in sorted(results + clashes, key=lambda result: result[0]):
         if isinstance(result, Exception):
             failed += 1
             print(f"{path}: {result}", file=sys.stderr)
         else:
             total_in += result[0]
             total_out += result[1]
-    print(f"{len(results) - failed} files converted, {total_in} bytes into {total_out}")
+    print(f"{len(results) + len(clashes) - failed} files converted, {total_in} bytes into {total_out}")
     return 1 if failed else 0
 
 

@@ -356,8 +356,11 @@ MORNAK_API mornak_status mornak_decoder_input_room(mornak_decoder* decoder, unsi
  * set and whatever input follows: bytes after the stream are not
  * MORNAK_ERROR_TRAILING_BYTES but left to the caller, in in->data from
  * in->pos on and in what mornak_decoder_unused gives. Every other fault is
- * found as without the setting; a stream cut short still needs finish to be
- * found so. For readers of .bk files stored one after another or inside
+ * found, though not always named as without the setting: where bytes follow
+ * the stream its stored filler is checked before them, and after the
+ * dictionary's last 16-bit code the closing codes' width is decided by the
+ * header's length, not by where the input ends. A stream cut short still
+ * needs finish to be found so. For readers of .bk files stored one after another or inside
  * another format. */
 MORNAK_API mornak_status mornak_decoder_stop_at_end(mornak_decoder* decoder, int stop);
 

@@ -19,12 +19,11 @@ const ERROR_TOO_LARGE = -6;
 const MAX_INPUT = 2147483647; // the most bytes a .bk header can give
 const HEADER_BYTES = 8;
 // Restored bytes are gathered into an array of the header's length, made
-// at once: the system backs its pages only as they are written, so a
-// damaged header's claim costs address space, not memory, and growing an
-// array would write the bytes twice, into memory never touched before,
-// which costs more than restoring them. Where an array that large cannot be
-// had, the first is no larger than this many times the .bk file (and 64
-// MiB), and grows as the stream bears the claim out.
+// at once (growing an array would write the bytes twice, into memory never
+// touched before, which costs more than restoring them), unless the header
+// claims more than this many times the .bk file and 64 MiB: a damaged
+// header is not trusted with gigabytes, and the array starts there and
+// grows as the stream bears the claim out.
 const FIRST_GUESS_RATIO = 16;
 const FIRST_GUESS_FLOOR = 64 << 20;
 
@@ -44,19 +43,23 @@ const { instance } = await WebAssembly.instantiate(fromBase64(MODULE_BASE64), {
 const m = instance.exports;
 m._initialize();
 
-// A view of the module's memory; growing it detaches the old one.
+// A view of the module's memory; growing it detaches the old one. Its
+// addresses reach 4 GiB, and the module gives them as signed 32-bit
+// numbers: every address read from it is taken `>>> 0` before it indexes
+// this view.
 let heapView = new Uint8Array(m.memory.buffer);
 function heap() {
   if (heapView.byteLength === 0) heapView = new Uint8Array(m.memory.buffer);
   return heapView;
 }
-const inputArea = m.js_input_area();
+const inputArea = m.js_input_area() >>> 0;
 const inputCapacity = m.js_input_capacity();
 const decoderOfText = new TextDecoder();
 const encoderOfText = new TextEncoder();
 
 function cString(pointer) {
   const bytes = heap();
+  pointer >>>= 0;
   let end = pointer;
   while (bytes[end] !== 0) end++;
   return decoderOfText.decode(bytes.subarray(pointer, end));
@@ -202,7 +205,7 @@ function feedPieces(bytes, finish, run, gather) {
     for (;;) {
       status = run(last);
       const produced = m.js_produced();
-      if (produced > 0 && gather) gather.add(m.js_output(), produced);
+      if (produced > 0 && gather) gather.add(m.js_output() >>> 0, produced);
       if (status !== MORE) break;
       // MORE with bytes out may leave more to give for the same input.
       if (produced === 0 && !last && !m.js_input_left()) break;
@@ -290,7 +293,8 @@ export class Encoder {
   /** The 8 bytes of the header: with a size, at any time; without one, after finish (else null). */
   get header() {
     if (m.js_encoder_header(this.context.get()) !== OK) return null;
-    return heap().slice(m.js_header(), m.js_header() + HEADER_BYTES);
+    const header = m.js_header() >>> 0;
+    return heap().slice(header, header + HEADER_BYTES);
   }
 
   /** Releases the module's memory for this encoder; it cannot be used after. */
@@ -402,13 +406,7 @@ export function decompress(bk) {
   const pointer = shared.decoder || (shared.decoder = sharedContext(m.js_decoder_create));
   m.js_decoder_begin(pointer);
   const length = headerLength(bk);
-  let gather;
-  try {
-    gather = new Gather(length, length);
-  } catch (error) {
-    if (!(error instanceof RangeError)) throw error;
-    gather = new Gather(Math.min(length, FIRST_GUESS_FLOOR + FIRST_GUESS_RATIO * bk.length), length);
-  }
+  const gather = new Gather(Math.min(length, FIRST_GUESS_FLOOR + FIRST_GUESS_RATIO * bk.length), length);
   const status = feed(bk, true, (last) => m.js_decoder_run(pointer, last), gather);
   if (status === OK) return gather.take();
   m.js_decoder_fault(pointer);

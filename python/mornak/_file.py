@@ -5,6 +5,7 @@ import builtins
 import io
 import mmap
 import os
+import threading
 
 from . import _mornak
 from ._errors import BkError
@@ -26,7 +27,7 @@ class _Reader(io.RawIOBase):
 
     def __init__(self, fp):
         self._fp = fp
-        self._seekable = fp.seekable()
+        self._seekable = bool(getattr(fp, "seekable", lambda: False)())
         self._start = fp.tell() if self._seekable else 0  # where the .bk file begins in fp
         self._points = None  # the restart points, found at the first seek that needs them
         self._header = None
@@ -152,6 +153,9 @@ class BkFile(io.BufferedIOBase):
     """
 
     def __init__(self, file, mode="r", *, size=None):
+        # Writes and close one at a time: a write's .bk bytes must reach the file in the order the encoder
+        # made them. Reading needs none of its own: the buffered reader has its lock.
+        self._lock = threading.RLock()
         self._fp = None
         self._closefp = False
         if mode in ("r", "rb"):
@@ -175,9 +179,10 @@ class BkFile(io.BufferedIOBase):
                 self._buffer = io.BufferedReader(_Reader(fp), buffer_size=_BUFFER_SIZE)
                 self._compressor = None
             else:
-                if size is None and not (hasattr(fp, "seekable") and fp.seekable()):
-                    raise ValueError("writing a .bk file of unknown size needs a seekable file (its header is "
-                                     "written at close); give size= to write to this one")
+                appending = "a" in getattr(fp, "mode", "")  # a write there ignores a seek back to the header
+                if size is None and (appending or not (hasattr(fp, "seekable") and fp.seekable())):
+                    raise ValueError("writing a .bk file of unknown size needs a seekable file not opened for "
+                                     "appending (its header is written at close); give size= to write to this one")
                 self._compressor = _mornak.Compressor(size)
                 self._header_at = fp.tell() if size is None else None
                 self._buffer = None
@@ -203,6 +208,10 @@ class BkFile(io.BufferedIOBase):
         return self._fp is None
 
     def close(self):
+        with self._lock:
+            self._close()
+
+    def _close(self):
         if self._fp is None:
             return
         try:
@@ -278,12 +287,13 @@ class BkFile(io.BufferedIOBase):
         return line
 
     def write(self, data):
-        self._check(False)
-        with memoryview(data) as view:
-            length = view.nbytes
-        self._fp.write(self._compressor.compress(data))
-        self._written += length
-        return length
+        with self._lock:
+            self._check(False)
+            with memoryview(data) as view:
+                length = view.nbytes
+            self._fp.write(self._compressor.compress(data))
+            self._written += length
+            return length
 
     def seek(self, offset, whence=io.SEEK_SET):
         self._check(True)

@@ -16,22 +16,22 @@ from . import _mornak
 __all__ = ["bk_name", "convert_path", "restore_path"]
 
 _CHUNK = 1 << 20  # bytes read from an input at a time
-_umask = None
-_umask_lock = threading.Lock()
 
 
 def _current_umask():
-    """The process's umask, read once: setting it to read it would race with other threads' files."""
-    global _umask
-    with _umask_lock:
-        if _umask is None:
-            try:
-                with open("/proc/self/status", encoding="ascii") as status:
-                    _umask = next(int(line.split()[1], 8) for line in status if line.startswith("Umask:"))
-            except (OSError, StopIteration, ValueError, IndexError):
-                _umask = os.umask(0o022)
-                os.umask(_umask)
-        return _umask
+    """The process's umask, read where the system tells it: setting it to read it would race with other
+    threads' files."""
+    try:
+        with open("/proc/self/status", encoding="ascii") as status:
+            return next(int(line.split()[1], 8) for line in status if line.startswith("Umask:"))
+    except (OSError, StopIteration, ValueError, IndexError):
+        with _umask_lock:
+            mask = os.umask(0o077)
+            os.umask(mask)
+            return mask
+
+
+_umask_lock = threading.Lock()
 
 
 def _output_mode(input_mode):
@@ -68,7 +68,8 @@ class _Temporary:
 
     def __init__(self, target, mode):
         folder = os.path.dirname(target) or "."
-        self.fd, self.path = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(target) + ".", suffix=".tmp")
+        # A short name of its own, whatever the target's length.
+        self.fd, self.path = tempfile.mkstemp(dir=folder, prefix=".mornak-", suffix=".tmp")
         os.fchmod(self.fd, mode)
 
     def commit(self, target, replace):
@@ -88,6 +89,21 @@ class _Temporary:
             os.unlink(self.path)
 
 
+def _open_regular(path, what):
+    """The file at path, opened for reading, and its status; ValueError for anything but a regular file,
+    found without blocking (a FIFO would wait for a writer)."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    try:
+        info = os.fstat(fd)
+        if not stat.S_ISREG(info.st_mode):
+            raise ValueError(f"{what}: not a regular file")
+        os.set_blocking(fd, True)
+        return open(fd, "rb", buffering=0), info
+    except BaseException:
+        os.close(fd)
+        raise
+
+
 def _write_all(fd, data):
     with memoryview(data) as view:
         while view:
@@ -105,10 +121,8 @@ def convert_path(path):
     """
     path = os.fsdecode(path)
     target = bk_name(path)
-    with open(path, "rb", buffering=0) as source:
-        info = os.fstat(source.fileno())
-        if not stat.S_ISREG(info.st_mode):
-            raise ValueError(f"Can't read file {path}: not a regular file")
+    source, info = _open_regular(path, f"Can't read file {path}")
+    with source:
         if info.st_size > _mornak.MAX_INPUT:
             raise ValueError(f"Can't convert file {path}: {info.st_size} bytes is more than the "
                              f"{_mornak.MAX_INPUT} a .bk file can hold")
@@ -157,10 +171,8 @@ def restore_path(path, output=None):
         raise FileExistsError(f"{path}: {target} already exists; name an output to replace it")
     if _same_file(path, target):
         raise ValueError(f"{path}: {target} is the .bk file itself; name another output")
-    with open(path, "rb", buffering=0) as source:
-        info = os.fstat(source.fileno())
-        if not stat.S_ISREG(info.st_mode):
-            raise ValueError(f"{path}: not a regular file")
+    source, info = _open_regular(path, path)
+    with source:
         into = None
         if named:
             try:

@@ -145,7 +145,12 @@ PyObject* flush(PyObject* object, PyObject*) {
 
 PyObject* header(PyObject* object, void*) {
     auto* self = reinterpret_cast<Compressor*>(object);
-    if (self->encoder == nullptr || (!self->flushed && !self->size_known)) {
+    if (self->lock == nullptr) {
+        usable(self);  // never initialised: says so
+        return nullptr;
+    }
+    Locked locked(self->lock);
+    if (!self->flushed && !self->size_known) {
         PyErr_SetString(PyExc_ValueError, "mornak: the header of a stream of unknown size is known once flushed");
         return nullptr;
     }

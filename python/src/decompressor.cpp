@@ -112,8 +112,10 @@ PyObject* restore(Decompressor* self, PyObject* data_object, Py_ssize_t max_leng
         input = pending.data();
         input_size = pending.size();
     }
+    // At most `limit` bytes out; room for a first guess of them, doubled as they come.
     const bool limited = max_length >= 0;
-    std::size_t room = limited ? static_cast<std::size_t>(max_length) : std::max<std::size_t>(64 << 10, 4 * input_size);
+    const std::size_t limit = limited ? static_cast<std::size_t>(max_length) : SIZE_MAX;
+    std::size_t room = std::min(limit, std::max<std::size_t>(64 << 10, 4 * input_size));
     Scratch& out = *self->scratch;
     if (!out.reserve(std::max<std::size_t>(room, 1))) {
         return PyErr_NoMemory();
@@ -131,10 +133,10 @@ PyObject* restore(Decompressor* self, PyObject* data_object, Py_ssize_t max_leng
             break;
         }
         if (written == room) {
-            if (limited) {
+            if (room == limit) {
                 break;
             }
-            room *= 2;
+            room = limit - room > room ? 2 * room : limit;
             if (!out.reserve(room)) {
                 no_memory = true;
                 break;
@@ -185,7 +187,7 @@ PyObject* restore(Decompressor* self, PyObject* data_object, Py_ssize_t max_leng
                 return PyErr_NoMemory();
             }
         }
-        self->needs_input = pending.empty() && !(limited && written == room);
+        self->needs_input = pending.empty() && written != limit;
     }
     return result;
 }

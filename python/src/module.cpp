@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,15 +17,11 @@ namespace {
 
 PyObject* the_bk_error = nullptr;  // a strong reference, taken once at import and never changed
 
-// At most this many content bytes per stream bit: a code is at least 11
-// bits and no string is longer than 65,279 bytes. A header claiming more
-// than its stream can hold is damaged, and is not allocated for.
-constexpr std::uint64_t LONGEST_STRING = 65279;
-
-std::uint64_t content_bound(std::size_t bk_size) {
-    const std::uint64_t codes = bk_size > MORNAK_HEADER_BYTES ? 8 * (bk_size - MORNAK_HEADER_BYTES) / 11 : 0;
-    return codes * LONGEST_STRING;
-}
+// A header is trusted with the size of the bytes object made at once up to
+// this many times the .bk file's size, and 64 MiB: a damaged one may claim
+// 2 GiB of a few bytes. Beyond it the content is gathered as it comes.
+constexpr std::uint64_t TRUSTED_RATIO = 32;
+constexpr std::uint64_t TRUSTED_FLOOR = 64 << 20;
 
 // The decoder's verdict on `bk`, for the fault's place and words.
 PyObject* raise_restoring_fault(const Buffer& bk) {
@@ -48,6 +45,54 @@ PyObject* raise_restoring_fault(const Buffer& bk) {
         return nullptr;
     }
     return raise_fault(fault, bk.size(), header_length(bk.data(), bk.size()));
+}
+
+// decompress for a header that claims much more than its file: the content
+// gathered run by run into memory that grows with it, then copied out.
+PyObject* decompress_growing(const Buffer& bk) {
+    mornak_decoder* decoder = mornak_decoder_create();
+    if (decoder == nullptr) {
+        return PyErr_NoMemory();
+    }
+    unsigned char* gathered = nullptr;
+    std::size_t size = 0, capacity = 0;
+    mornak_status status = MORNAK_MORE;
+    Py_BEGIN_ALLOW_THREADS
+    mornak_decoder_begin(decoder);
+    mornak_in in{bk.data(), bk.size(), 0};
+    while (status == MORNAK_MORE) {
+        const unsigned char* run = nullptr;
+        std::size_t run_size = 0;
+        status = mornak_decoder_run_direct(decoder, &in, 1, &run, &run_size);
+        if (size + run_size > capacity) {
+            const std::size_t grown = std::max(2 * capacity, size + run_size);
+            auto* more = static_cast<unsigned char*>(std::realloc(gathered, grown));
+            if (more == nullptr) {
+                status = MORNAK_ERROR_MEMORY;
+                break;
+            }
+            gathered = more;
+            capacity = grown;
+        }
+        if (run_size != 0) {
+            std::memcpy(gathered + size, run, run_size);
+            size += run_size;
+        }
+    }
+    Py_END_ALLOW_THREADS
+    PyObject* result = nullptr;
+    if (status == MORNAK_OK) {
+        result = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(gathered), static_cast<Py_ssize_t>(size));
+    } else if (status == MORNAK_ERROR_MEMORY) {
+        PyErr_NoMemory();
+    } else {
+        mornak_fault fault{};
+        mornak_decoder_fault(decoder, &fault);
+        raise_fault(fault, bk.size(), header_length(bk.data(), bk.size()));
+    }
+    std::free(gathered);
+    mornak_decoder_free(decoder);
+    return result;
 }
 
 PyObject* compress(PyObject*, PyObject* arg) {
@@ -91,8 +136,11 @@ PyObject* decompress(PyObject*, PyObject* arg) {
         return nullptr;
     }
     std::uint64_t length = 0;
-    if (mornak_content_size(bk.data(), bk.size(), &length) != MORNAK_OK || length > content_bound(bk.size())) {
+    if (mornak_content_size(bk.data(), bk.size(), &length) != MORNAK_OK) {
         return raise_restoring_fault(bk);
+    }
+    if (length > std::max(TRUSTED_FLOOR, TRUSTED_RATIO * bk.size())) {
+        return decompress_growing(bk);
     }
     // The header gives the size: the bytes object is made once, restored into.
     PyObject* out = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(length));

@@ -1,5 +1,7 @@
 """The calls on bytes: round trips in any pieces, equal to the programs' files; damage as the library's faults."""
 
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -59,7 +61,7 @@ def test_every_row_is_the_programs_file_and_restores_whole(name, programs, tmp_p
 
 @settings(max_examples=60, deadline=None)
 @given(data=ANY_BYTES, sizes=st.lists(st.integers(1, 700), min_size=1, max_size=5), size_known=st.booleans(),
-       max_length=st.sampled_from([-1, 1, 5, 1000]), after=st.binary(max_size=20))
+       max_length=st.sampled_from([-1, 1, 5, 1000, sys.maxsize]), after=st.binary(max_size=20))
 def test_any_bytes_in_any_pieces_give_the_one_shot_results(data, sizes, size_known, max_length, after):
     bk = mornak.compress(data)
     assert compress_in_pieces(data, sizes, size_known) == bk
@@ -113,7 +115,8 @@ def test_random_damage_fails_alike_in_one_piece_and_in_many(seed):
     whole = outcome(lambda: mornak.decompress(bytes(bk)))
     pieces = outcome(lambda: decompress_in_pieces(bytes(bk), [seed.draw(st.integers(1, 5000))], -1)[0])
     if isinstance(whole, tuple) and whole[0] == "MORNAK_ERROR_TRAILING_BYTES":
-        assert pieces == mornak.decompress(bytes(bk[:whole[1]]))
+        # In pieces the stream stops at its end: what is after is left, and the stream is judged alone.
+        assert pieces == outcome(lambda: mornak.decompress(bytes(bk[:whole[1]])))
     else:
         assert pieces == whole
 
@@ -131,6 +134,15 @@ def test_random_damage_fails_alike_in_one_piece_and_in_many(seed):
 def test_misuse_raises(call, argument, error):
     with pytest.raises(error):
         call(argument)
+
+
+def test_a_header_claiming_2_gib_of_a_small_file_is_damage_not_a_memory_error():
+    """Under a 1 GiB address-space limit: the claim is not allocated before the stream bears it out."""
+    bk = b"book" + (2**31 - 1).to_bytes(4, "little") + mornak.compress(INPUTS["text"][:50_000])[8:]
+    script = ("import resource, sys, mornak; resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))\n"
+              "try:\n    mornak.decompress(sys.stdin.buffer.read())\nexcept mornak.BkError as e:\n    print(e.status)")
+    ran = subprocess.run([sys.executable, "-c", script], input=bk, capture_output=True, timeout=60)
+    assert ran.stdout.decode().strip() == "MORNAK_ERROR_SHORTER_THAN_HEADER", ran.stderr.decode()
 
 
 def test_a_stream_after_its_end_raises_eof_error():
