@@ -67,6 +67,13 @@ void prefer_huge_pages(void* data, std::size_t size);
 // The header's length of a .bk file's first 8 bytes, or 0 when they are not a sound header.
 std::uint64_t header_length(const unsigned char* bk, std::size_t bk_size);
 
+// Makes the type of `spec` and adds it to the module under the spec's last
+// name; nullptr with the error set when it cannot.
+PyObject* add_type(PyObject* module, PyType_Spec& spec);
+
+// The end of every type's dealloc: frees the object and drops its type.
+void free_object(PyObject* object);
+
 // The types, made at import.
 PyObject* make_compressor_type(PyObject* module);
 PyObject* make_decompressor_type(PyObject* module);

@@ -94,10 +94,7 @@ void dealloc(PyObject* object) {
         PyThread_free_lock(self->lock);
     }
     delete self->out;
-    PyTypeObject* type = Py_TYPE(object);
-    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(object);
-    Py_DECREF(type);
+    free_object(object);
 }
 
 bool usable(Compressor* self) {
@@ -198,13 +195,6 @@ PyType_Spec spec = {"mornak.Compressor", sizeof(Compressor), 0, Py_TPFLAGS_DEFAU
 
 }  // namespace
 
-PyObject* make_compressor_type(PyObject* module) {
-    PyObject* type = PyType_FromSpec(&spec);
-    if (type == nullptr || PyModule_AddObject(module, "Compressor", type) < 0) {
-        Py_XDECREF(type);
-        return nullptr;
-    }
-    return type;
-}
+PyObject* make_compressor_type(PyObject* module) { return add_type(module, spec); }
 
 }  // namespace pymornak

@@ -232,10 +232,7 @@ void dealloc(PyObject* object) {
     delete self->pending;
     delete self->scratch;
     Py_XDECREF(self->unused_data);
-    PyTypeObject* type = Py_TYPE(object);
-    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(object);
-    Py_DECREF(type);
+    free_object(object);
 }
 
 PyObject* decompress(PyObject* object, PyObject* args, PyObject* kwargs) {
@@ -351,13 +348,6 @@ PyType_Spec spec = {"mornak.Decompressor", sizeof(Decompressor), 0, Py_TPFLAGS_D
 
 }  // namespace
 
-PyObject* make_decompressor_type(PyObject* module) {
-    PyObject* type = PyType_FromSpec(&spec);
-    if (type == nullptr || PyModule_AddObject(module, "Decompressor", type) < 0) {
-        Py_XDECREF(type);
-        return nullptr;
-    }
-    return type;
-}
+PyObject* make_decompressor_type(PyObject* module) { return add_type(module, spec); }
 
 }  // namespace pymornak

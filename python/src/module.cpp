@@ -336,6 +336,23 @@ Locked::Locked(PyThread_type_lock lock) : lock_(lock) {
 
 PyObject* bk_error_class() { return the_bk_error; }
 
+PyObject* add_type(PyObject* module, PyType_Spec& spec) {
+    PyObject* type = PyType_FromSpec(&spec);
+    const char* dot = std::strrchr(spec.name, '.');
+    if (type == nullptr || PyModule_AddObject(module, dot != nullptr ? dot + 1 : spec.name, type) < 0) {
+        Py_XDECREF(type);
+        return nullptr;
+    }
+    return type;
+}
+
+void free_object(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_slot(object);
+    Py_DECREF(type);  // a heap type: each instance holds a reference to it
+}
+
 std::uint64_t header_length(const unsigned char* bk, std::size_t bk_size) {
     std::uint64_t length = 0;
     return mornak_content_size(bk, std::min<std::size_t>(bk_size, MORNAK_HEADER_BYTES), &length) == MORNAK_OK
