@@ -21,11 +21,20 @@ const HEADER_BYTES = 8;
 // Restored bytes are gathered into an array of the header's length, made
 // at once (growing an array would write the bytes twice, into memory never
 // touched before, which costs more than restoring them), unless the header
-// claims more than this many times the .bk file and 64 MiB: a damaged
-// header is not trusted with gigabytes, and the array starts there and
-// grows as the stream bears the claim out.
+// claims more than the stream can hold (mostContent) and more than this
+// many times the .bk file and 64 MiB: a damaged header is not trusted with
+// gigabytes, and the array starts there and grows as the stream bears the
+// claim out.
 const FIRST_GUESS_RATIO = 16;
 const FIRST_GUESS_FLOOR = 64 << 20;
+
+// The most content a .bk file of `size` bytes can hold: its codes are 11
+// bits or more, and the k-th code of a dictionary stands for at most k
+// bytes, so n codes for at most n(n + 1) / 2.
+function mostContent(size) {
+  const codes = Math.floor(Math.max(0, size - HEADER_BYTES) * 8 / 11);
+  return codes * (codes + 1) / 2;
+}
 
 function fromBase64(text) {
   const binary = atob(text);
@@ -406,7 +415,8 @@ export function decompress(bk) {
   const pointer = shared.decoder || (shared.decoder = sharedContext(m.js_decoder_create));
   m.js_decoder_begin(pointer);
   const length = headerLength(bk);
-  const gather = new Gather(Math.min(length, FIRST_GUESS_FLOOR + FIRST_GUESS_RATIO * bk.length), length);
+  const gather = new Gather(Math.min(length, Math.max(FIRST_GUESS_FLOOR + FIRST_GUESS_RATIO * bk.length,
+    mostContent(bk.length))), length);
   const status = feed(bk, true, (last) => m.js_decoder_run(pointer, last), gather);
   if (status === OK) return gather.take();
   m.js_decoder_fault(pointer);
