@@ -67,9 +67,12 @@ void prefer_huge_pages(void* data, std::size_t size);
 // The header's length of a .bk file's first 8 bytes, or 0 when they are not a sound header.
 std::uint64_t header_length(const unsigned char* bk, std::size_t bk_size);
 
-// Makes the type of `spec` and adds it to the module under the spec's last
-// name; nullptr with the error set when it cannot.
-PyObject* add_type(PyObject* module, PyType_Spec& spec);
+// Python's description of a heap type: its name, size, flags and slots.
+using TypeShape = PyType_Spec;
+
+// Makes the type `shape` describes and adds it to the module under the last
+// part of its dotted name; nullptr with the error set when it cannot.
+PyObject* add_type(PyObject* module, TypeShape& shape);
 
 // The end of every type's dealloc: frees the object and drops its type.
 void free_object(PyObject* object);

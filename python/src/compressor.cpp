@@ -109,35 +109,33 @@ bool usable(Compressor* self) {
     return true;
 }
 
+// Does `work` under the object's lock while the stream takes data; nullptr
+// with the error set otherwise.
+template <typename Work>
+PyObject* while_open(Compressor* self, Work work) {
+    if (self->lock == nullptr) {
+        usable(self);  // never initialised: says so
+        return nullptr;
+    }
+    Locked locked(self->lock);
+    return usable(self) ? work() : nullptr;
+}
+
 PyObject* compress(PyObject* object, PyObject* arg) {
     auto* self = reinterpret_cast<Compressor*>(object);
     Buffer data;
     if (!data.hold(arg)) {
         return nullptr;
     }
-    if (self->lock == nullptr) {
-        usable(self);  // never initialised: says so
-        return nullptr;
-    }
-    Locked locked(self->lock);
-    if (!usable(self)) {
-        return nullptr;
-    }
-    return run(self, data.data(), data.size(), 0);
+    return while_open(self, [&] { return run(self, data.data(), data.size(), 0); });
 }
 
 PyObject* flush(PyObject* object, PyObject*) {
     auto* self = reinterpret_cast<Compressor*>(object);
-    if (self->lock == nullptr) {
-        usable(self);  // never initialised: says so
-        return nullptr;
-    }
-    Locked locked(self->lock);
-    if (!usable(self)) {
-        return nullptr;
-    }
-    self->flushed = true;
-    return run(self, nullptr, 0, 1);
+    return while_open(self, [&] {
+        self->flushed = true;
+        return run(self, nullptr, 0, 1);
+    });
 }
 
 PyObject* header(PyObject* object, void*) {
@@ -191,10 +189,10 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"mornak.Compressor", sizeof(Compressor), 0, Py_TPFLAGS_DEFAULT, slots};
+TypeShape shape = {"mornak.Compressor", sizeof(Compressor), 0, Py_TPFLAGS_DEFAULT, slots};
 
 }  // namespace
 
-PyObject* make_compressor_type(PyObject* module) { return add_type(module, spec); }
+PyObject* make_compressor_type(PyObject* module) { return add_type(module, shape); }
 
 }  // namespace pymornak

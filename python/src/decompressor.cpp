@@ -344,10 +344,10 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"mornak.Decompressor", sizeof(Decompressor), 0, Py_TPFLAGS_DEFAULT, slots};
+TypeShape shape = {"mornak.Decompressor", sizeof(Decompressor), 0, Py_TPFLAGS_DEFAULT, slots};
 
 }  // namespace
 
-PyObject* make_decompressor_type(PyObject* module) { return add_type(module, spec); }
+PyObject* make_decompressor_type(PyObject* module) { return add_type(module, shape); }
 
 }  // namespace pymornak

@@ -336,10 +336,10 @@ Locked::Locked(PyThread_type_lock lock) : lock_(lock) {
 
 PyObject* bk_error_class() { return the_bk_error; }
 
-PyObject* add_type(PyObject* module, PyType_Spec& spec) {
-    PyObject* type = PyType_FromSpec(&spec);
-    const char* dot = std::strrchr(spec.name, '.');
-    if (type == nullptr || PyModule_AddObject(module, dot != nullptr ? dot + 1 : spec.name, type) < 0) {
+PyObject* add_type(PyObject* module, TypeShape& shape) {
+    PyObject* type = PyType_FromSpec(&shape);
+    const char* dot = std::strrchr(shape.name, '.');
+    if (type == nullptr || PyModule_AddObject(module, dot != nullptr ? dot + 1 : shape.name, type) < 0) {
         Py_XDECREF(type);
         return nullptr;
     }
